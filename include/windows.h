@@ -1,0 +1,7 @@
+// The platform layer's Win32 surface in one include, as clients expect.
+#pragma once
+
+#include "win/base.h"
+#include "win/errors.h"
+#include "win/types.h"
+#include "win/wcs.h"

@@ -1,0 +1,35 @@
+// pressel: prints jobs through the control, manages the registry store and
+// shows printer profiles.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/pressel/verbs.h"
+
+namespace pressel_tool {
+
+const Verb kVerbs[] = {
+    {"help", "pressel help                      this text", nullptr},
+};
+const int kVerbCount = sizeof kVerbs / sizeof kVerbs[0];
+
+}  // namespace pressel_tool
+
+namespace {
+
+int Usage(FILE* out) {
+    std::fprintf(out, "usage:\n");
+    for (int i = 0; i < pressel_tool::kVerbCount; ++i) std::fprintf(out, "  %s\n", pressel_tool::kVerbs[i].usage);
+    return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage(stderr);
+    for (int i = 0; i < pressel_tool::kVerbCount; ++i) {
+        const auto& verb = pressel_tool::kVerbs[i];
+        if (std::strcmp(argv[1], verb.name) == 0) return verb.run ? verb.run(argc - 1, argv + 1) : Usage(stdout);
+    }
+    std::fprintf(stderr, "pressel: unknown verb '%s'\n", argv[1]);
+    return Usage(stderr);
+}

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building and testing need (Debian packages), when missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libicu-dev libgtest-dev libgmock-dev googletest libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=""
+  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+  echo "installing: ${missing[*]}"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
