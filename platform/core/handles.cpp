@@ -46,6 +46,11 @@ BOOL KernelObject::Write(const void*, DWORD, DWORD* done) {
     return FALSE;
 }
 
+BOOL KernelObject::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD*) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
 HANDLE AddHandle(std::shared_ptr<KernelObject> object) {
     auto& table = Table();
     std::lock_guard lock(table.mutex);
@@ -110,5 +115,18 @@ WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
     DWORD done = 0;
     BOOL ok = object->Write(lpBuffer, nNumberOfBytesToWrite, &done);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+    return ok;
+}
+
+WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                       LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                       LPOVERLAPPED) {
+    PLATFORM_TRACE("DeviceIoControl(0x%X)", dwIoControlCode);
+    if (lpBytesReturned) *lpBytesReturned = 0;
+    auto object = platform::LookupHandle(hDevice);
+    if (!object) return FALSE;
+    DWORD returned = 0;
+    BOOL ok = object->IoControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, &returned);
+    if (lpBytesReturned) *lpBytesReturned = returned;
     return ok;
 }

@@ -17,6 +17,8 @@ public:
     virtual ~KernelObject() = default;
     virtual BOOL Read(void* buffer, DWORD count, DWORD* done);
     virtual BOOL Write(const void* buffer, DWORD count, DWORD* done);
+    // DeviceIoControl; *returned is preset to 0.
+    virtual BOOL IoControl(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
     // Called once, by CloseHandle, before the table drops the object.
     virtual BOOL Close() { return TRUE; }
 };
