@@ -1,0 +1,176 @@
+// Serial communication calls of the platform layer: the DCB, COMMTIMEOUTS
+// and COMSTAT structures with their Windows x64 layouts, the constants that
+// go with them, and the Comm* calls.
+#pragma once
+
+#include <bit>
+
+#include "win/types.h"
+
+typedef struct _DCB {
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _COMSTAT {
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;
+    DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+
+static_assert(sizeof(DCB) == 28, "DCB keeps its Windows size");
+static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS keeps its Windows size");
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT keeps its Windows size");
+
+namespace pressel_serial_layout {
+// The flags word of a DCB with only the flow-control fields set to all ones:
+// ParseCommSettings clears exactly these bits (mask 0x313C).
+constexpr DWORD FlowFlagsWord() {
+    DCB dcb{};
+    dcb.fOutxCtsFlow = 1;
+    dcb.fOutxDsrFlow = 1;
+    dcb.fDtrControl = 3;
+    dcb.fOutX = 1;
+    dcb.fRtsControl = 3;
+    struct Words {
+        DWORD length, baud, flags, rest[4];
+    };
+    return std::bit_cast<Words>(dcb).flags;
+}
+static_assert(FlowFlagsWord() == 0x313C, "DCB flag bits keep their Windows positions");
+}  // namespace pressel_serial_layout
+
+// Parity.
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define MARKPARITY 3
+#define SPACEPARITY 4
+
+// Stop bits.
+#define ONESTOPBIT 0
+#define ONE5STOPBITS 1
+#define TWOSTOPBITS 2
+
+// fDtrControl and fRtsControl.
+#define DTR_CONTROL_DISABLE 0x00
+#define DTR_CONTROL_ENABLE 0x01
+#define DTR_CONTROL_HANDSHAKE 0x02
+#define RTS_CONTROL_DISABLE 0x00
+#define RTS_CONTROL_ENABLE 0x01
+#define RTS_CONTROL_HANDSHAKE 0x02
+#define RTS_CONTROL_TOGGLE 0x03
+
+// EscapeCommFunction.
+#define SETXOFF 1
+#define SETXON 2
+#define SETRTS 3
+#define CLRRTS 4
+#define SETDTR 5
+#define CLRDTR 6
+#define SETBREAK 8
+#define CLRBREAK 9
+
+// ClearCommError.
+#define CE_RXOVER 0x0001
+#define CE_OVERRUN 0x0002
+#define CE_RXPARITY 0x0004
+#define CE_FRAME 0x0008
+#define CE_BREAK 0x0010
+
+// PurgeComm.
+#define PURGE_TXABORT 0x0001
+#define PURGE_RXABORT 0x0002
+#define PURGE_TXCLEAR 0x0004
+#define PURGE_RXCLEAR 0x0008
+
+// GetCommModemStatus.
+#define MS_CTS_ON 0x0010
+#define MS_DSR_ON 0x0020
+#define MS_RING_ON 0x0040
+#define MS_RLSD_ON 0x0080
+
+// Baud rates.
+#define CBR_110 110
+#define CBR_300 300
+#define CBR_600 600
+#define CBR_1200 1200
+#define CBR_2400 2400
+#define CBR_4800 4800
+#define CBR_9600 9600
+#define CBR_14400 14400
+#define CBR_19200 19200
+#define CBR_38400 38400
+#define CBR_56000 56000
+#define CBR_57600 57600
+#define CBR_115200 115200
+#define CBR_128000 128000
+#define CBR_256000 256000
+
+// Device I/O controls that carry COMMTIMEOUTS to stream devices.
+#ifndef CTL_CODE
+#define CTL_CODE(DeviceType, Function, Method, Access) \
+    (((DWORD)(DeviceType) << 16) | ((DWORD)(Access) << 14) | ((DWORD)(Function) << 2) | (DWORD)(Method))
+#endif
+#ifndef METHOD_BUFFERED
+#define METHOD_BUFFERED 0
+#endif
+#ifndef FILE_ANY_ACCESS
+#define FILE_ANY_ACCESS 0
+#endif
+#define FILE_DEVICE_SERIAL_PORT 0x0000001B
+#define IOCTL_SERIAL_SET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 7, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_SERIAL_GET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 8, METHOD_BUFFERED, FILE_ANY_ACCESS)
+static_assert(IOCTL_SERIAL_SET_TIMEOUTS == 0x1B001C && IOCTL_SERIAL_GET_TIMEOUTS == 0x1B0020,
+              "serial I/O control codes keep their Windows values");
+
+WINBASEAPI BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
+WINBASEAPI BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
+WINBASEAPI BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+WINBASEAPI BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+WINBASEAPI BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+WINBASEAPI BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+WINBASEAPI BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
+WINBASEAPI BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
+WINBASEAPI BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
