@@ -7,8 +7,11 @@
 
 namespace pressel_tool {
 
+int RunReg(int argc, char** argv);
+
 const Verb kVerbs[] = {
     {"help", "pressel help                      this text", nullptr},
+    {"reg", "pressel reg import FILE | export [KEY]  merge a .reg file into the registry, or print it", RunReg},
 };
 const int kVerbCount = sizeof kVerbs / sizeof kVerbs[0];
 

@@ -1,0 +1,136 @@
+// The store file shared between processes: concurrent writers, readers that
+// see other processes' changes, and a malformed file that is never replaced.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "registry_fixture.h"
+
+namespace {
+
+using RegistryStoreTest = RegistryTest;
+
+// Runs body in a child process; returns its exit status.
+template <class F>
+int InChild(F body) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST_F(RegistryStoreTest, MissingFileIsAnEmptyRegistry) {
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD subkeys = 7, values = 7;
+    EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 0u);
+    EXPECT_EQ(values, 0u);
+    RegCloseKey(key);
+    EXPECT_FALSE(std::filesystem::exists(path_));  // reading creates nothing
+}
+
+TEST_F(RegistryStoreTest, ConcurrentWritersKeepEveryUpdate) {
+    constexpr int kWriters = 6, kValues = 15;
+    std::vector<pid_t> children;
+    for (int w = 0; w < kWriters; ++w) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            HKEY key;
+            if (RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Race", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr) != ERROR_SUCCESS)
+                _exit(1);
+            for (int v = 0; v < kValues; ++v) {
+                std::string name = "w" + std::to_string(w) + "v" + std::to_string(v);
+                std::u16string wide(name.begin(), name.end());
+                DWORD data = DWORD(w * 1000 + v);
+                if (RegSetValueExW(key, wide.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&data), 4) !=
+                    ERROR_SUCCESS)
+                    _exit(2);
+            }
+            _exit(RegCloseKey(key) == ERROR_SUCCESS ? 0 : 3);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Race", 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, DWORD(kWriters * kValues));
+    for (int w = 0; w < kWriters; ++w)
+        for (int v = 0; v < kValues; ++v) {
+            std::string name = "w" + std::to_string(w) + "v" + std::to_string(v);
+            std::u16string wide(name.begin(), name.end());
+            DWORD data = 0, size = 4;
+            ASSERT_EQ(RegQueryValueExW(key, wide.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&data), &size),
+                      ERROR_SUCCESS)
+                << name;
+            EXPECT_EQ(data, DWORD(w * 1000 + v));
+        }
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, ReaderSeesAnotherProcessesChange) {
+    Import("Windows Registry Editor Version 5.00\n[HKLM\\SOFTWARE\\Quendrix\\Farlink]\n\"FLPort\"=\"COM1:\"\n");
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Quendrix\\Farlink", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(QueryString(key, u"FLPort"), u"COM1:");
+    ASSERT_EQ(InChild([] {
+                  std::string message;
+                  return int(pressel_registry::Import(
+                      "Windows Registry Editor Version 5.00\n[HKLM\\SOFTWARE\\Quendrix\\Farlink]\n"
+                      "\"FLPort\"=\"COM2:\"\n",
+                      &message));
+              }),
+              0);
+    EXPECT_EQ(QueryString(key, u"FLPort"), u"COM2:");
+    // Another process deletes the key this handle names.
+    ASSERT_EQ(InChild([] { return int(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Quendrix")); }), 0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"FLPort", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, MalformedFileIsReportedAndNeverReplaced) {
+    const std::string bad = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"ok\"=\"1\"\n\"bad\"=dwrd:1\n";
+    WriteFile(bad);
+    testing::internal::CaptureStderr();
+    HKEY key = nullptr;
+    SetLastError(0);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A", 0, KEY_READ, &key), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_REGISTRY_CORRUPT));
+    DWORD disposition = 0;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"B", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+              ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"v", 0, REG_BINARY, nullptr, 0), ERROR_REGISTRY_CORRUPT);
+    std::string message;
+    EXPECT_EQ(pressel_registry::Import("Windows Registry Editor Version 5.00\n[HKCU\\C]\n", &message),
+              ERROR_REGISTRY_CORRUPT);
+    std::string text;
+    EXPECT_EQ(pressel_registry::Export("", &text), ERROR_REGISTRY_CORRUPT);
+    std::string err = testing::internal::GetCapturedStderr();
+    // Said once, naming the file and the line.
+    EXPECT_NE(err.find(path_), std::string::npos) << err;
+    EXPECT_NE(err.find("line 4"), std::string::npos) << err;
+    EXPECT_EQ(err.find("line 4"), err.rfind("line 4")) << err;
+    EXPECT_EQ(FileBytes(), bad);
+
+    // Once mended by hand, the store works again.
+    WriteFile("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"ok\"=\"1\"\n");
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A", 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(QueryString(key, u"ok"), u"1");
+    RegCloseKey(key);
+}
+
+}  // namespace
