@@ -5,3 +5,5 @@
 #include "win/errors.h"
 #include "win/types.h"
 #include "win/wcs.h"
+#include "win/device.h"
+#include "win/user.h"

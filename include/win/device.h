@@ -1,0 +1,51 @@
+// Stream-device manager of the platform layer: drivers loaded at run time
+// whose entry points are named after a three-letter prefix (LPT_Init,
+// LPT_Open, ...), opened by their device name ("LPT9:") with CreateFileW.
+#pragma once
+
+#include "win/types.h"
+
+// Device I/O control codes.
+#ifndef CTL_CODE
+#define CTL_CODE(DeviceType, Function, Method, Access) \
+    (((DWORD)(DeviceType) << 16) | ((DWORD)(Access) << 14) | ((DWORD)(Function) << 2) | (DWORD)(Method))
+#endif
+#ifndef METHOD_BUFFERED
+#define METHOD_BUFFERED 0
+#endif
+#ifndef FILE_ANY_ACCESS
+#define FILE_ANY_ACCESS 0
+#endif
+#ifndef FILE_DEVICE_SERIAL_PORT
+#define FILE_DEVICE_SERIAL_PORT 0x0000001B
+#endif
+// What SetCommTimeouts sends to a stream device; the input is a COMMTIMEOUTS.
+#ifndef IOCTL_SERIAL_SET_TIMEOUTS
+#define IOCTL_SERIAL_SET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 7, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#endif
+
+// Loads the driver library `lpszLib`, calls <prefix>_Init(dwInfo) and makes
+// "<prefix><index>:" openable. Returns 0 on failure (GetLastError:
+// ERROR_INVALID_PARAMETER, ERROR_DEVICE_IN_USE when the name is taken,
+// ERROR_MOD_NOT_FOUND, ERROR_PROC_NOT_FOUND, or the driver's own error when
+// its Init fails). On the device dwInfo is a DWORD; here it is pointer-sized,
+// so that it can carry an address.
+WINBASEAPI HANDLE WINAPI RegisterDevice(LPCWSTR lpszType, DWORD dwIndex, LPCWSTR lpszLib, DWORD_PTR dwInfo);
+
+// Closes what is still open on the device, calls <prefix>_Deinit and unloads
+// the driver. Handles still open on it then fail with
+// ERROR_DEVICE_NOT_CONNECTED (CloseHandle still releases them).
+WINBASEAPI BOOL WINAPI DeregisterDevice(HANDLE hDevice);
+
+// The stream-driver interface, for driver writers. Entry points are
+// exported with C linkage as <prefix>_Init, <prefix>_Deinit, ...; Init,
+// Deinit, Open, Close, Read, Write and IOControl are required.
+typedef DWORD_PTR (*PFN_STREAM_INIT)(DWORD_PTR dwContext);  // 0 = failure
+typedef BOOL (*PFN_STREAM_DEINIT)(DWORD_PTR hDeviceContext);
+typedef DWORD_PTR (*PFN_STREAM_OPEN)(DWORD_PTR hDeviceContext, DWORD AccessCode, DWORD ShareMode);  // 0 = failure
+typedef BOOL (*PFN_STREAM_CLOSE)(DWORD_PTR hOpenContext);
+// Read and Write return the byte count, or (DWORD)-1 on failure.
+typedef DWORD (*PFN_STREAM_READ)(DWORD_PTR hOpenContext, void* pBuffer, DWORD Count);
+typedef DWORD (*PFN_STREAM_WRITE)(DWORD_PTR hOpenContext, const void* pBuffer, DWORD Count);
+typedef BOOL (*PFN_STREAM_IOCONTROL)(DWORD_PTR hOpenContext, DWORD dwCode, BYTE* pBufIn, DWORD dwLenIn,
+                                     BYTE* pBufOut, DWORD dwLenOut, DWORD* pdwActualOut);
