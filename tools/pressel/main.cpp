@@ -8,10 +8,12 @@
 namespace pressel_tool {
 
 int RunReg(int argc, char** argv);
+int RunProfile(int argc, char** argv);
 
 const Verb kVerbs[] = {
     {"help", "pressel help                      this text", nullptr},
     {"reg", "pressel reg import FILE | export [KEY]  merge a .reg file into the registry, or print it", RunReg},
+    {"profile", "pressel profile show --ini FILE | --reg KEYPATH PRINTER  show a printer profile as a job loads it", RunProfile},
 };
 const int kVerbCount = sizeof kVerbs / sizeof kVerbs[0];
 
