@@ -1,0 +1,125 @@
+// The Pressel control object (chief header of the control, private to the
+// library): CPressel with every field of a printer channel, the line buffer
+// and the module-wide instance registries.
+#pragma once
+
+#include "pressel/IPressel.h"
+#include "profile/PrinterSettings.h"
+#include "win/ole.h"
+
+// Abort procedure consulted before each chunk of output: receives the port
+// handle (the 32-bit value kept in m_hPort) and 0; nonzero means go on.
+typedef BOOL (*PFN_PRESSEL_ABORTPROC)(LONG hPort, int nReserved);
+
+// The line being assembled: 16-bit units, the content always followed by two
+// zero bytes, so at most kLineBufSize - 2 bytes of content fit.
+class CLineBuf {
+public:
+    static constexpr LONG kLineBufSize = 8192;
+
+    CLineBuf();
+    virtual ~CLineBuf() = default;
+
+    BYTE m_abLineBuf[kLineBufSize];
+    LONG m_lLineBufLen;  // content bytes; -1 (or 0) when empty
+};
+
+class CPressel final : public IPressel, public PrinterSettings {
+public:
+    CPressel();
+    CPressel(const CPressel&) = delete;
+    CPressel& operator=(const CPressel&) = delete;
+
+    // A new object answering riid, or an error with *ppv null.
+    static HRESULT CreateInstance(REFIID riid, void** ppv);
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+
+    // IDispatch: works from the type library (not built yet: E_NOTIMPL).
+    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                        VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+
+    // IPressel, in its virtual-table order.
+    STDMETHODIMP Cancel() override;
+    STDMETHODIMP FontSelect(LONG FontType, LONG FontStyle, LONG FontEffect) override;
+    STDMETHODIMP NewLine() override;
+    STDMETHODIMP FormFeed() override;
+    STDMETHODIMP ActualFormFeed() override;
+    STDMETHODIMP Finish() override;
+    STDMETHODIMP Bitmap(LONG _dwStartCol, LONG _dwHeight, LONG _dwWidth, BSTR _bsFilename) override;
+    STDMETHODIMP NoOrphan(LONG _dwLines, LONG _OrphanMode) override;
+    STDMETHODIMP InvokeEventMessage(LONG lmsg, LONG ltype) override;
+    STDMETHODIMP InvokeHeaderMsg(LONG lmsg, LONG ltype) override;
+    STDMETHODIMP StartLP(BSTR bsIniFile, BSTR bsPrinterName, BSTR bsDebugFile, LONG lInst, BSTR bsIniName,
+                         LONG* pVal) override;
+    STDMETHODIMP Write(BSTR bBuffer) override;
+    STDMETHODIMP WriteBytes(BSTR bBuffer, LONG lBytes) override;
+    STDMETHODIMP UserAbort() override;
+    STDMETHODIMP get_LastError(LONG* pVal) override;
+    STDMETHODIMP get_StillPrinting(VARIANT_BOOL* pVal) override;
+    STDMETHODIMP get_PageNo(LONG* pVal) override;
+    STDMETHODIMP get_LineNo(LONG* pVal) override;
+    STDMETHODIMP get_PrinterDC(LONG* pVal) override;
+    STDMETHODIMP get_ErrorMethodID(LONG* pVal) override;
+    STDMETHODIMP get_ErrorReturnState(LONG* pVal) override;
+    STDMETHODIMP put_ErrorReturnState(LONG newVal) override;
+
+    // Not part of the interface (automation clients cannot reach it); it
+    // follows the IPressel members, as entry 30 of the virtual table.
+    // Records the result of a method; returns hr when ErrorReturnState is 1.
+    virtual HRESULT SetError(HRESULT hr, const WCHAR* pszMessage, LONG lMethodId);
+
+    // Profile location (set by StartLP).
+    BSTR m_bstrPrinterName;
+    BSTR m_bstrIniName;
+    BSTR m_bstrIniFile;
+    BOOL m_bUseRegistry = 1;
+    LONG m_hAbortDlg = 0;  // 32-bit window handle of the caller's dialog; 0 none
+
+    // Job state.
+    BOOL m_bPrinting = 0;
+    PFN_PRESSEL_ABORTPROC m_pfnAbortProc = nullptr;
+    INT m_nInstanceSlot = -1;  // index in g_apInstances, -1 none
+    LONG m_lPageNo = 1;
+    LONG m_lLineNo = 0;
+    LONG m_lFooterLines = 0;
+    BOOL m_bMeasuringFooter = 0;
+    BOOL m_bInFooter = 0;
+    LONG m_lFontType = 0;
+    LONG m_lFontStyle = 0;
+    LONG m_lFontEffect = 0;
+    CLineBuf m_lineBuf;
+
+    // Port state.
+    LONG m_hPort = -1;  // 32-bit port handle, -1 when closed
+    BOOL m_bFilePort = 0;
+    BOOL m_bReadWrite = 0;
+
+    // Error state.
+    BOOL m_bErrorReturnState = 0;  // kept as 0 or 1
+    LONG m_lLastError = 0;
+    LONG m_lErrorMethodID = 0;
+
+private:
+    // Only Release destroys the object.
+    ~CPressel();
+
+    ULONG m_cRef = 0;
+};
+
+// Module-wide registries, shared by all instances of the process and
+// unlocked (all instances live on their creating thread).
+constexpr int kMaxInstances = 32;
+// Instances with a job, each in the lowest slot free when its job started.
+extern CPressel* g_apInstances[kMaxInstances];
+// The instance that most recently started a job.
+extern CPressel* g_pCurrentInstance;
+
+// Removes every reference the registries hold to pInstance.
+void ForgetInstance(CPressel* pInstance);
