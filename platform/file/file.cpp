@@ -1,6 +1,7 @@
 // Files and character devices opened by path: CreateFileW and the calls that
 // work on what it returns.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -30,8 +31,8 @@ constexpr int kCreateRaceRetries = 8;
 
 class FileObject : public KernelObject {
 public:
-    FileObject(int fd, bool regular, bool canRead, bool canWrite)
-        : fd_(fd), regular_(regular), canRead_(canRead), canWrite_(canWrite) {}
+    FileObject(int fd, bool regular, bool pipe, bool canRead, bool canWrite)
+        : fd_(fd), regular_(regular), pipe_(pipe), canRead_(canRead), canWrite_(canWrite) {}
     ~FileObject() override {
         ReleaseShare(ticket_);
         ::close(fd_);
@@ -53,8 +54,11 @@ public:
     }
 
 private:
+    ssize_t WriteOnce(const char* bytes, size_t count);
+
     int fd_;
     bool regular_;
+    bool pipe_;
     bool canRead_;
     bool canWrite_;
     uint64_t ticket_ = 0;
@@ -99,7 +103,7 @@ BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
     }
     const auto* bytes = static_cast<const char*>(buffer);
     while (*done < count) {
-        ssize_t n = ::write(fd_, bytes + *done, count - *done);
+        ssize_t n = WriteOnce(bytes + *done, count - *done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return FailWithErrno(errno);
@@ -107,6 +111,30 @@ BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
         *done += static_cast<DWORD>(n);
     }
     return TRUE;
+}
+
+// A named pipe whose reader has gone raises SIGPIPE, which would end the
+// process; the signal is held back for this thread and the write fails with
+// ERROR_BROKEN_PIPE instead.
+ssize_t FileObject::WriteOnce(const char* bytes, size_t count) {
+    if (!pipe_) return ::write(fd_, bytes, count);
+    sigset_t pipeOnly, old;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    bool alreadyPending = sigismember(&pending, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
+    ssize_t n = ::write(fd_, bytes, count);
+    int err = errno;
+    if (n < 0 && err == EPIPE && !alreadyPending) {
+        timespec zero{0, 0};
+        while (sigtimedwait(&pipeOnly, nullptr, &zero) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+    return n;
 }
 
 int OpenMode(DWORD access) {
@@ -123,21 +151,22 @@ DWORD OpenErrorFor(int err, const std::string& path) {
     }
 }
 
-int OpenRetrying(const char* path, int flags) {
+int OpenRetrying(const char* path, int flags, mode_t permissions) {
     int fd;
-    do fd = ::open(path, flags, 0666);
+    do fd = ::open(path, flags, permissions);
     while (fd < 0 && errno == EINTR);
     return fd;
 }
 
 // Opens according to the disposition; *existed tells whether the file was
 // there before. Returns -1 with the Win32 last error set.
-int OpenForDisposition(const std::string& path, int mode, DWORD disposition, bool* existed) {
+int OpenForDisposition(const std::string& path, int mode, DWORD disposition, DWORD flags, bool* existed) {
     *existed = true;
+    mode_t permissions = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     int fd = -1;
     switch (disposition) {
         case CREATE_NEW:
-            fd = OpenRetrying(path.c_str(), mode | O_CREAT | O_EXCL);
+            fd = OpenRetrying(path.c_str(), mode | O_CREAT | O_EXCL, permissions);
             if (fd < 0) {
                 SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : OpenErrorFor(errno, path));
                 return -1;
@@ -148,18 +177,18 @@ int OpenForDisposition(const std::string& path, int mode, DWORD disposition, boo
         case OPEN_ALWAYS:
             // Exclusive create first, so that we know whether the file existed.
             for (int i = 0; i < kCreateRaceRetries; ++i) {
-                fd = OpenRetrying(path.c_str(), mode | O_CREAT | O_EXCL);
+                fd = OpenRetrying(path.c_str(), mode | O_CREAT | O_EXCL, permissions);
                 if (fd >= 0) {
                     *existed = false;
                     return fd;
                 }
                 if (errno != EEXIST) break;
-                fd = OpenRetrying(path.c_str(), mode);
+                fd = OpenRetrying(path.c_str(), mode, 0);
                 if (fd >= 0 || errno != ENOENT) break;
             }
             break;
         default:  // OPEN_EXISTING, TRUNCATE_EXISTING
-            fd = OpenRetrying(path.c_str(), mode);
+            fd = OpenRetrying(path.c_str(), mode, 0);
             break;
     }
     if (fd < 0) SetLastError(OpenErrorFor(errno, path));
@@ -191,19 +220,23 @@ HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD dispos
     // sharing must not lose its contents), so it needs a writable descriptor.
     int mode = OpenMode(access);
     if (disposition == CREATE_ALWAYS && mode == O_RDONLY) mode = O_RDWR;
-    mode |= O_CLOEXEC | O_NOCTTY;
+    // Non-blocking only while opening: a named pipe without a reader fails
+    // instead of hanging, and a terminal does not wait for its carrier.
+    mode |= O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     if (flags & FILE_FLAG_WRITE_THROUGH) mode |= O_DSYNC;
 
     bool existed = false;
-    int fd = OpenForDisposition(path, mode, disposition, &existed);
+    int fd = OpenForDisposition(path, mode, disposition, flags, &existed);
     if (fd < 0) return INVALID_HANDLE_VALUE;
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        return FailOpen(fd, Win32ErrorFromErrno(errno));
 
     struct stat st;
     if (::fstat(fd, &st) != 0) return FailOpen(fd, Win32ErrorFromErrno(errno));
     if (S_ISDIR(st.st_mode)) return FailOpen(fd, ERROR_ACCESS_DENIED);
     bool regular = S_ISREG(st.st_mode);
 
-    auto object = std::make_shared<FileObject>(fd, regular, (access & kReadAccess) != 0, (access & kWriteAccess) != 0);
+    auto object = std::make_shared<FileObject>(fd, regular, S_ISFIFO(st.st_mode), (access & kReadAccess) != 0, (access & kWriteAccess) != 0);
     // Sharing applies to files; devices such as /dev/null or a terminal are
     // opened by as many as ask.
     if (regular) {

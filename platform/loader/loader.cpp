@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -155,6 +156,11 @@ WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, D
             return 0;
         }
         path = map->l_name && *map->l_name ? map->l_name : platform::ExecutablePath();
+        // A library loaded by a relative path is reported by its full path.
+        if (path[0] != '/') {
+            char full[PATH_MAX];
+            if (::realpath(path.c_str(), full)) path = full;
+        }
     }
     if (path.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -286,6 +288,40 @@ TEST_F(FileTest, DevicesAreOpenedByAnyNumberAndWritten) {
     CloseHandle(tty);
     close(slave);
     close(master);
+}
+
+TEST_F(FileTest, NamedPipesNeitherHangNorKill) {
+    std::string path = PathOf("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    SetLastError(kSentinel);
+    EXPECT_EQ(Open(path, GENERIC_WRITE, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);  // nobody reading
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+
+    int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    HANDLE h = Open(path, GENERIC_WRITE, 0, OPEN_EXISTING);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = kSentinel;
+    EXPECT_TRUE(WriteFile(h, "ab", 2, &done, nullptr));
+    EXPECT_EQ(done, 2u);
+    close(reader);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(WriteFile(h, "cd", 2, &done, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+    CloseHandle(h);
+}
+
+TEST_F(FileTest, ReadOnlyAttributeOnCreation) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
+    std::string path = PathOf("ro");
+    HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    EXPECT_TRUE(WriteFile(h, "x", 1, &done, nullptr));  // the creating handle may still write
+    CloseHandle(h);
+    SetLastError(kSentinel);
+    EXPECT_EQ(Open(path, GENERIC_WRITE, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(FileTest, SizeAndFilePointer) {
