@@ -77,6 +77,21 @@ std::optional<Clock::time_point> DeadlineAfter(std::optional<uint64_t> ms, Clock
     return from + std::chrono::milliseconds(*ms);
 }
 
+// tcsetattr, tolerating devices that keep their own frame format: the C
+// library reports EINVAL when a driver ignored the size or parity bits, as a
+// pseudo-terminal does (it always runs 8N1). Everything else must have taken.
+int ApplyTermios(int fd, const termios& wanted) {
+    if (tcsetattr(fd, TCSANOW, &wanted) == 0) return 0;
+    int err = errno;
+    termios actual{};
+    if (err != EINVAL || tcgetattr(fd, &actual) != 0) return err;
+    constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR;
+    bool sameElsewhere = actual.c_iflag == wanted.c_iflag && actual.c_oflag == wanted.c_oflag &&
+                         actual.c_lflag == wanted.c_lflag &&
+                         (actual.c_cflag & ~kFrame) == (wanted.c_cflag & ~kFrame);
+    return sameElsewhere ? 0 : err;
+}
+
 }  // namespace
 
 std::shared_ptr<SerialPort> SerialPort::Open(const std::string& path, DWORD access) {
@@ -174,6 +189,8 @@ BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
     DWORD got = 0;
     bool hangupSeen = false;
 
+    // With VMIN = VTIME = 0 a read returns 0 when nothing is there, and a
+    // hung-up line reads the same way; poll tells the two apart.
     for (;;) {
         ssize_t n = ::read(fd_, bytes + got, count - got);
         if (n > 0) {
@@ -181,24 +198,24 @@ BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
             *done = got;
             if (got == count || plan.returnOnAny) return TRUE;
             if (plan.intervalMs) intervalDeadline = Clock::now() + std::chrono::milliseconds(*plan.intervalMs);
-            hangupSeen = false;
             continue;
         }
-        if (n == 0 || errno == EIO || hangupSeen) return FailHungUp();
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN) return FailIo(errno);
-        if (plan.immediate) return TRUE;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return FailIo(errno);
+        if (hangupSeen) return FailHungUp();
 
-        std::optional<Clock::time_point> deadline = totalDeadline;
-        if (intervalDeadline && (!deadline || *intervalDeadline < *deadline)) deadline = intervalDeadline;
-        int wait = deadline ? PollTimeout(*deadline) : -1;
-        if (wait == 0) return TRUE;  // timed out: TRUE with what came
+        int wait = 0;
+        if (!plan.immediate) {
+            std::optional<Clock::time_point> deadline = totalDeadline;
+            if (intervalDeadline && (!deadline || *intervalDeadline < *deadline)) deadline = intervalDeadline;
+            wait = deadline ? PollTimeout(*deadline) : -1;
+        }
         pollfd pfd{fd_, POLLIN, 0};
         int ready = ::poll(&pfd, 1, wait);
         if (ready < 0 && errno != EINTR) return FailIo(errno);
-        // After a hangup one more read delivers what is left, then fails.
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLIN))
-            hangupSeen = true;
+        // After a hangup one more read delivers what is left, then we fail.
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) hangupSeen = true;
+        else if (ready == 0 && (plan.immediate || wait == 0)) return TRUE;  // timed out: TRUE with what came
     }
 }
 
@@ -318,7 +335,7 @@ BOOL SerialPort::SetState(const DCB& dcb) {
         SetLastError(error);
         return FALSE;
     }
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return FailIo(errno);
+    if (int err = ApplyTermios(fd_, tio)) return FailIo(err);
     if (!SpeedCodeForBaud(dcb.BaudRate)) {
         if (int err = SetCustomBaud(fd_, dcb.BaudRate)) return FailIo(err);
     }
