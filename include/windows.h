@@ -7,3 +7,4 @@
 #include "win/wcs.h"
 #include "win/device.h"
 #include "win/user.h"
+#include "win/registry.h"

@@ -183,7 +183,7 @@ WINBASEAPI LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWO
     value.name = ValueName(lpValueName);
     // The store is line-oriented text: a name with a line break could not be
     // written back, so it is refused rather than corrupting the file.
-    if (value.name.size() > kMaxValueNameLength || value.name.find_first_of(u"\r\n") != std::u16string::npos)
+    if (value.name.size() > kMaxValueNameLength || !ValidName(value.name))
         return Done(ERROR_INVALID_PARAMETER);
     value.type = dwType;
     if (cbData) value.data.assign(lpData, lpData + cbData);

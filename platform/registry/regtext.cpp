@@ -347,6 +347,19 @@ void Key::SetValue(Value value) {
     }
 }
 
+bool ValidName(std::u16string_view name) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        char16_t c = name[i];
+        if (c == u'\r' || c == u'\n' || c == 0) return false;
+        if (c >= 0xDC00 && c < 0xE000) return false;
+        if (c >= 0xD800 && c < 0xDC00) {
+            if (i + 1 == name.size() || name[i + 1] < 0xDC00 || name[i + 1] >= 0xE000) return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
 bool SplitPath(std::u16string_view text, Path* path) {
     path->clear();
     if (!text.empty() && text.back() == u'\\') text.remove_suffix(1);
@@ -356,9 +369,7 @@ bool SplitPath(std::u16string_view text, Path* path) {
         size_t end = text.find(u'\\', pos);
         if (end == std::u16string_view::npos) end = text.size();
         auto part = text.substr(pos, end - pos);
-        if (part.empty() || part.size() > kMaxKeyNameLength) return false;
-        if (part.find_first_of(u"\r\n") != std::u16string_view::npos || part.find(u'\0') != std::u16string_view::npos)
-            return false;
+        if (part.empty() || part.size() > kMaxKeyNameLength || !ValidName(part)) return false;
         path->emplace_back(part);
         if (end == text.size()) return true;
         pos = end + 1;
@@ -453,6 +464,7 @@ bool ParseRegText(std::string_view bytes, std::vector<Op>* ops, ParseError* erro
         LineParser parser(line, regedit4);
         if (!parser.ParseValueLine(&value, &remove, &why)) return fail(why);
         if (value.name.size() > kMaxValueNameLength) return fail("value name too long");
+        if (!remove && !ValidName(value.name)) return fail("value name with a line break, zero or broken UTF-16");
         ops->push_back({remove ? Op::kDeleteValue : Op::kSetValue, hive, path, std::move(value)});
     }
     if (!sawHeader) {

@@ -46,6 +46,10 @@ using Path = std::vector<std::u16string>;
 std::u16string FoldName(std::u16string_view name);
 bool SameName(std::u16string_view a, std::u16string_view b);
 
+// A name the text form carries unchanged: no line breaks or zeros, no
+// unpaired surrogates.
+bool ValidName(std::u16string_view name);
+
 // Longest key name component and value name, in characters.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 
 #include "core/errno_map.h"
@@ -36,6 +37,8 @@ struct Cache {
     FileId id;
     Tree tree;
     LONG status = ERROR_SUCCESS;  // ERROR_REGISTRY_CORRUPT while the file is malformed
+    std::string reportedPath;     // the malformed file last complained about
+    FileId reportedId;
 };
 
 Cache& TheCache() {
@@ -89,8 +92,19 @@ int MakeDirs(const std::string& dir) {
     return 0;
 }
 
-// Brings the cache up to date with the file. Caller holds the mutex.
-LONG Refresh(Cache& cache) {
+// Whether a cached file version can be trusted by its identity alone. A
+// file replaced within the same clock tick may reuse the freed inode with
+// the same size and time stamp, so young files are read again.
+bool SettledSince(const struct stat& st) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    long long age = (now.tv_sec - st.st_mtim.tv_sec) * 1000000000LL + (now.tv_nsec - st.st_mtim.tv_nsec);
+    return age > 200000000LL;
+}
+
+// Brings the cache up to date with the file. Caller holds the mutex;
+// writers (holding the file lock) pass force to read the file regardless.
+LONG Refresh(Cache& cache, bool force) {
     std::string path = StoreFilePath();
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
@@ -104,7 +118,7 @@ LONG Refresh(Cache& cache) {
         }
         return ERROR_SUCCESS;
     }
-    if (cache.loaded && cache.path == path && cache.id == IdOf(st)) return cache.status;
+    if (!force && cache.loaded && cache.path == path && cache.id == IdOf(st) && SettledSince(st)) return cache.status;
 
     Fd file;
     file.fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -120,8 +134,12 @@ LONG Refresh(Cache& cache) {
     cache.tree = Tree();
     if (!ParseRegText(bytes, &ops, &error)) {
         // Said once per version of the file, not on every call.
-        std::fprintf(stderr, "pressel: registry file %s is malformed at line %d: %s\n", path.c_str(), error.line,
-                     error.message.c_str());
+        if (cache.reportedPath != path || !(cache.reportedId == cache.id)) {
+            std::fprintf(stderr, "pressel: registry file %s is malformed at line %d: %s\n", path.c_str(), error.line,
+                         error.message.c_str());
+            cache.reportedPath = path;
+            cache.reportedId = cache.id;
+        }
         cache.status = ERROR_REGISTRY_CORRUPT;
         return cache.status;
     }
@@ -162,7 +180,7 @@ std::string StoreFilePath() {
 LONG ReadStore(const std::function<LONG(const Tree&)>& fn) {
     Cache& cache = TheCache();
     std::lock_guard lock(cache.mutex);
-    if (LONG rc = Refresh(cache)) return rc;
+    if (LONG rc = Refresh(cache, false)) return rc;
     return fn(cache.tree);
 }
 
@@ -177,7 +195,7 @@ LONG WriteStore(const std::function<LONG(Tree&, bool* changed)>& fn) {
     while (flock(lockFile.fd, LOCK_EX) != 0)
         if (errno != EINTR) return ErrnoCode(errno);
     // The lock is released when lockFile closes.
-    if (LONG rc = Refresh(cache)) return rc;
+    if (LONG rc = Refresh(cache, true)) return rc;
     Tree copy = cache.tree;
     bool changed = false;
     if (LONG rc = fn(copy, &changed)) return rc;
