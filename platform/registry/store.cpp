@@ -154,8 +154,10 @@ LONG ReplaceFile(const std::string& path, const std::string& text, FileId* id) {
     Fd file;
     file.fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (file.fd < 0) return ErrnoCode(errno);
+    // Keep the mode the user gave the store; a new store is private.
     struct stat st;
-    if (!WriteAll(file.fd, text) || fchmod(file.fd, 0600) != 0 || fsync(file.fd) != 0 || fstat(file.fd, &st) != 0 ||
+    mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
+    if (!WriteAll(file.fd, text) || fchmod(file.fd, mode) != 0 || fsync(file.fd) != 0 || fstat(file.fd, &st) != 0 ||
         rename(tmp.c_str(), path.c_str()) != 0) {
         int err = errno;
         unlink(tmp.c_str());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "registry_fixture.h"
 
@@ -79,6 +80,40 @@ TEST_F(RegistryStoreTest, ConcurrentWritersKeepEveryUpdate) {
             EXPECT_EQ(data, DWORD(w * 1000 + v));
         }
     RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, ThreadsShareOneCache) {
+    // Writers and readers on several threads of one process; every value
+    // written is there afterwards and the file keeps its permissions.
+    WriteFile("Windows Registry Editor Version 5.00\n");
+    std::filesystem::permissions(path_, std::filesystem::perms(0640));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int v = 0; v < 10; ++v) {
+                std::u16string name = u"t" + std::u16string(1, char16_t(u'0' + t)) + u"v" +
+                                      std::u16string(1, char16_t(u'0' + v));
+                HKEY key;
+                ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Threads", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                          nullptr),
+                          ERROR_SUCCESS);
+                ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                                         DWORD((name.size() + 1) * 2)),
+                          ERROR_SUCCESS);
+                EXPECT_EQ(QueryString(key, name.c_str()), name);
+                RegCloseKey(key);
+            }
+        });
+    for (auto& t : threads) t.join();
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Threads", 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 40u);
+    RegCloseKey(key);
+    EXPECT_EQ(std::filesystem::status(path_).permissions(), std::filesystem::perms(0640));
 }
 
 TEST_F(RegistryStoreTest, ReaderSeesAnotherProcessesChange) {
