@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -135,7 +136,16 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& path, DWORD acce
         return nullptr;
     }
 
-    std::shared_ptr<SerialPort> port(new SerialPort(fd, st.st_rdev, access));
+    int closeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (closeEvent < 0) {
+        int err = errno;
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        ReleaseDevice(st.st_rdev);
+        FailWithErrno(err);
+        return nullptr;
+    }
+    std::shared_ptr<SerialPort> port(new SerialPort(fd, closeEvent, st.st_rdev, access));
     DCB& dcb = port->dcb_;
     dcb.DCBlength = sizeof(DCB);
     dcb.fBinary = 1;
@@ -151,29 +161,49 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& path, DWORD acce
     return port;
 }
 
-SerialPort::SerialPort(int fd, dev_t device, DWORD access)
+SerialPort::SerialPort(int fd, int closeEvent, dev_t device, DWORD access)
     : fd_(fd),
+      closeEvent_(closeEvent),
       device_(device),
       canRead_((access & (GENERIC_READ | GENERIC_ALL)) != 0),
       canWrite_((access & (GENERIC_WRITE | GENERIC_ALL)) != 0) {}
 
-SerialPort::~SerialPort() { Release(); }
-
-void SerialPort::Release() {
-    if (fd_ < 0) return;
+// The descriptor lives as long as the object, so that a call still running
+// on another thread never sees it closed (or reused) under its feet.
+SerialPort::~SerialPort() {
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);
-    fd_ = -1;
+    ::close(closeEvent_);
     ReleaseDevice(device_);
 }
 
 BOOL SerialPort::Close() {
-    Release();
+    closed_ = true;
+    eventfd_write(closeEvent_, 1);
     return TRUE;
+}
+
+int SerialPort::Wait(short events, int timeoutMs) {
+    pollfd fds[2] = {{fd_, events, 0}, {closeEvent_, POLLIN, 0}};
+    int ready = ::poll(fds, 2, timeoutMs);
+    if (ready < 0) {
+        if (errno == EINTR) return 0;
+        FailIo(errno);
+        return -1;
+    }
+    if (fds[1].revents) {
+        SetLastError(ERROR_OPERATION_ABORTED);  // as Win32 ends I/O pending on a closed handle
+        return -1;
+    }
+    return fds[0].revents;
 }
 
 BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
     *done = 0;
+    if (closed_) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
+    }
     if (!canRead_) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -210,17 +240,20 @@ BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
             if (intervalDeadline && (!deadline || *intervalDeadline < *deadline)) deadline = intervalDeadline;
             wait = deadline ? PollTimeout(*deadline) : -1;
         }
-        pollfd pfd{fd_, POLLIN, 0};
-        int ready = ::poll(&pfd, 1, wait);
-        if (ready < 0 && errno != EINTR) return FailIo(errno);
+        int revents = Wait(POLLIN, wait);
+        if (revents < 0) return FALSE;
         // After a hangup one more read delivers what is left, then we fail.
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) hangupSeen = true;
-        else if (ready == 0 && (plan.immediate || wait == 0)) return TRUE;  // timed out: TRUE with what came
+        if (revents & (POLLHUP | POLLERR | POLLNVAL)) hangupSeen = true;
+        else if (revents == 0 && (plan.immediate || wait == 0)) return TRUE;  // timed out: TRUE with what came
     }
 }
 
 BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
+    if (closed_) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
+    }
     if (!canWrite_) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -262,13 +295,12 @@ BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* done) {
             SetLastError(ERROR_TIMEOUT);
             break;
         }
-        pollfd pfd{fd_, POLLOUT, 0};
-        int ready = ::poll(&pfd, 1, wait);
-        if (ready < 0 && errno != EINTR) {
-            ok = FailIo(errno);
+        int revents = Wait(POLLOUT, wait);
+        if (revents < 0) {
+            ok = FALSE;
             break;
         }
-        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLOUT)) {
+        if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && !(revents & POLLOUT)) {
             ok = FailHungUp();
             break;
         }

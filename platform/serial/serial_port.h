@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,13 +42,18 @@ private:
         int frame = 0, parity = 0, overrun = 0, bufOverrun = 0, brk = 0;
     };
 
-    SerialPort(int fd, dev_t device, DWORD access);
+    SerialPort(int fd, int closeEvent, dev_t device, DWORD access);
     BOOL ChangeLines(int raise, int lower);
     bool ReadCounts(ErrorCounts* counts) const;
     BOOL DrainOutput(bool bounded, uint64_t remainingMs);
-    void Release();
+    // Waits for `events` on the port until `timeoutMs` (-1: no limit) or
+    // until the handle is closed. Returns poll's revents of the port, 0 on
+    // timeout, -1 with the last error set (ERROR_OPERATION_ABORTED on close).
+    int Wait(short events, int timeoutMs);
 
     int fd_;
+    int closeEvent_;  // eventfd, signalled by Close to end pending waits
+    std::atomic<bool> closed_{false};
     dev_t device_;
     bool canRead_;
     bool canWrite_;

@@ -461,6 +461,28 @@ TEST_F(SerialPty, ClosedPeerFailsInsteadOfWaiting) {
     EXPECT_EQ(GetLastError(), DWORD{ERROR_DEVICE_NOT_CONNECTED});
 }
 
+TEST_F(SerialPty, CloseHandleEndsAReadWaitingOnAnotherThread) {
+    OpenPort();
+    SetTimeouts({0, 0, 0, 0, 0});
+    BOOL ok = TRUE;
+    DWORD error = 0;
+    std::thread reader([&] {
+        char buf[4];
+        DWORD read = 0;
+        ok = ReadFile(port_, buf, sizeof buf, &read, nullptr);
+        error = GetLastError();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto start = Clock::now();
+    EXPECT_TRUE(CloseHandle(port_));
+    reader.join();
+    port_ = INVALID_HANDLE_VALUE;
+    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, DWORD{ERROR_OPERATION_ABORTED});
+    OpenPort();  // the port is free again
+}
+
 // A real port, only when PRESSEL_SERIAL_PORT names one (e.g. /dev/ttyUSB0).
 TEST(SerialHardware, ConfiguresARealPort) {
     const char* device = std::getenv("PRESSEL_SERIAL_PORT");
