@@ -114,18 +114,21 @@ Channel::~Channel() { close(fd_); }
 bool Channel::SendAll(const uint8_t* data, size_t count, int stallTimeoutMs) {
     if (count == 0) return true;
     if (!data) return false;
+    // The deadline moves on with every bit of progress: a slow printer is
+    // fine, a silent one is not.
+    const auto stall = std::chrono::milliseconds(stallTimeoutMs);
+    auto deadline = Clock::now() + stall;
     while (count > 0) {
         ssize_t n = socket_ ? send(fd_, data, count, MSG_NOSIGNAL) : WriteNoSignal(fd_, data, count);
         if (n > 0) {
             data += n;
             count -= static_cast<size_t>(n);
+            deadline = Clock::now() + stall;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            // The timeout restarts after every bit of progress: a slow
-            // printer is fine, a silent one is not.
-            if (!WaitWritable(fd_, Clock::now() + std::chrono::milliseconds(stallTimeoutMs))) return false;
+            if (Clock::now() >= deadline || !WaitWritable(fd_, deadline)) return false;
             continue;
         }
         return false;  // n == 0 (nothing accepted, e.g. a full device) or a real error

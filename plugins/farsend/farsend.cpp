@@ -18,9 +18,11 @@ struct ChannelTable {
     std::vector<std::shared_ptr<farsend::Channel>> slots;
 };
 
+// Destroyed when the library is unloaded, which the control does after
+// every job: whatever is still open then is closed, nothing leaks.
 ChannelTable& Table() {
-    static auto* table = new ChannelTable;  // never destroyed: may be used at exit
-    return *table;
+    static ChannelTable table;
+    return table;
 }
 
 LONG Insert(std::shared_ptr<farsend::Channel> channel) {

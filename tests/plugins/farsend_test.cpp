@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "plugins/farsend/address.h"
+#include "plugins/farsend/channel.h"
 #include "plugins/farsend/farsend.h"
 
 namespace {
@@ -212,6 +214,28 @@ TEST_F(Farsend, BadHandlesFail) {
     for (LONG handle : {-1, 0, 1023, 5000}) EXPECT_FALSE(send_(handle, &byte, 1)) << handle;
     close_(-1);  // ignored
     close_(77);
+}
+
+TEST(FarsendChannel, SilentPeerTimesOut) {
+    // Listening but never accepting: the kernel completes the connection,
+    // then nobody reads.
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    ASSERT_EQ(listen(fd, 1), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    farsend::Target target{TargetKind::Tcp, "127.0.0.1", std::to_string(ntohs(address.sin_port)), ""};
+    auto channel = farsend::Channel::Open(target);
+    ASSERT_TRUE(channel);
+    std::vector<uint8_t> data(64 << 20);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(channel->SendAll(data.data(), data.size(), 200));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    channel.reset();
+    close(fd);
 }
 
 class FarsendFile : public Farsend {
