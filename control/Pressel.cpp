@@ -34,6 +34,8 @@ HRESULT CPressel::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IPressel) {
         *ppv = static_cast<IPressel*>(this);
+    } else if (riid == IID_IConnectionPointContainer) {
+        *ppv = static_cast<IConnectionPointContainer*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;

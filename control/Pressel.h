@@ -3,6 +3,7 @@
 // and the module-wide instance registries.
 #pragma once
 
+#include "control/events.h"
 #include "pressel/IPressel.h"
 #include "profile/PrinterSettings.h"
 #include "win/ole.h"
@@ -24,7 +25,7 @@ public:
     LONG m_lLineBufLen;  // content bytes; -1 (or 0) when empty
 };
 
-class CPressel final : public IPressel, public PrinterSettings {
+class CPressel final : public IPressel, public PrinterSettings, public IConnectionPointContainer {
 public:
     CPressel();
     CPressel(const CPressel&) = delete;
@@ -75,6 +76,16 @@ public:
     // Records the result of a method; returns hr when ErrorReturnState is 1.
     virtual HRESULT SetError(HRESULT hr, const WCHAR* pszMessage, LONG lMethodId);
 
+    // IConnectionPointContainer: one connection point, for _IPresselEvents.
+    // Declared after SetError so that SetError keeps its place in the table.
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
+    // Raise HeaderEvent (MsgFooter, MsgIgnore) and NotifyMessage (MsgType,
+    // MsgError) on every connected sink.
+    void FireHeaderEvent(LONG lMsgFooter, LONG lMsgIgnore);
+    void FireNotifyMessage(LONG lMsgType, LONG lMsgError);
+
     // Profile location (set by StartLP).
     BSTR m_bstrPrinterName;
     BSTR m_bstrIniName;
@@ -111,6 +122,7 @@ private:
     ~CPressel();
 
     ULONG m_cRef = 0;
+    CPresselEventsCP m_eventsCP{this};
 };
 
 // Module-wide registries, shared by all instances of the process and

@@ -11,8 +11,6 @@ HRESULT CPressel::ActualFormFeed() { return E_NOTIMPL; }
 HRESULT CPressel::Finish() { return E_NOTIMPL; }
 HRESULT CPressel::Bitmap(LONG, LONG, LONG, BSTR) { return E_NOTIMPL; }
 HRESULT CPressel::NoOrphan(LONG, LONG) { return E_NOTIMPL; }
-HRESULT CPressel::InvokeEventMessage(LONG, LONG) { return E_NOTIMPL; }
-HRESULT CPressel::InvokeHeaderMsg(LONG, LONG) { return E_NOTIMPL; }
 HRESULT CPressel::StartLP(BSTR, BSTR, BSTR, LONG, BSTR, LONG*) { return E_NOTIMPL; }
 HRESULT CPressel::Write(BSTR) { return E_NOTIMPL; }
 HRESULT CPressel::WriteBytes(BSTR, LONG) { return E_NOTIMPL; }
