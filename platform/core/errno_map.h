@@ -11,4 +11,7 @@ DWORD Win32ErrorFromErrno(int err);
 // SetLastError(Win32ErrorFromErrno(err)); returns FALSE for tail calls.
 BOOL FailWithErrno(int err);
 
+// The Winsock code (WSAE...) for errno values of socket calls.
+int WsaErrorFromErrno(int err);
+
 }  // namespace platform
