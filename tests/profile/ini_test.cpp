@@ -115,28 +115,4 @@ TEST_F(IniReader, EightBitNamesAndValuesUseTheAnsiCodePage) {
     EXPECT_EQ(Get(path, "DR\xDC" "CKER", "T\xC9TE"), u"caf\u00E9");
 }
 
-TEST_F(IniReader, ValueHelperTable) {
-    struct {
-        const char* line;
-        const char* value;  // null: no value
-    } cases[] = {
-        {"A=1", "1"}, {"A=", nullptr}, {"A= \t", nullptr}, {"A", nullptr}, {"A= x ", "x "}, {"=v", "v"},
-    };
-    for (const auto& c : cases) {
-        const char* got = ini_detail::IniValueOf(c.line);
-        if (!c.value)
-            EXPECT_EQ(got, nullptr) << c.line;
-        else
-            EXPECT_STREQ(got, c.value) << c.line;
-    }
-}
-
-TEST_F(IniReader, CacheKeepsEveryLineInOrder) {
-    std::string path = WriteFile("lines.ini", "\n\n[P]\r\nA=1\r\n\r\n;c\nB=2");
-    ini_detail::LoadIniCache(path.c_str());
-    std::vector<std::string> lines;
-    for (IniLine* p = g_pIniCache; p; p = p->next) lines.emplace_back(p->text);
-    EXPECT_EQ(lines, (std::vector<std::string>{"[P]", "A=1", ";c", "B=2"}));
-}
-
 }  // namespace
