@@ -8,3 +8,4 @@
 #include "win/device.h"
 #include "win/user.h"
 #include "win/registry.h"
+#include "win/gdi.h"

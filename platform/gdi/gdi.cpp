@@ -314,14 +314,16 @@ WINBASEAPI BOOL WINAPI DeleteObject(HGDIOBJ ho) {
         return FALSE;
     }
     if (object->stock) return TRUE;  // stock objects outlive every caller
-    {
-        std::lock_guard<std::mutex> guard(SelectionLock());
-        if (object->kind == Kind::Bitmap && std::static_pointer_cast<BitmapObject>(object)->selectedInto != nullptr) {
-            SetLastError(ERROR_BUSY);  // still selected into a DC
-            return FALSE;
-        }
+    std::lock_guard<std::mutex> guard(SelectionLock());  // no one selects it meanwhile
+    if (object->kind == Kind::Bitmap && std::static_pointer_cast<BitmapObject>(object)->selectedInto != nullptr) {
+        SetLastError(ERROR_BUSY);  // still selected into a DC
+        return FALSE;
     }
-    return TakeObject(ho) ? TRUE : FALSE;
+    if (!TakeObject(ho)) {
+        SetLastError(ERROR_INVALID_HANDLE);  // deleted by another thread just now
+        return FALSE;
+    }
+    return TRUE;
 }
 
 WINBASEAPI HBRUSH WINAPI CreateSolidBrush(COLORREF color) {
