@@ -9,3 +9,4 @@
 #include "win/user.h"
 #include "win/registry.h"
 #include "win/gdi.h"
+#include "win/serial.h"
