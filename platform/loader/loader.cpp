@@ -9,9 +9,11 @@
 
 #include <climits>
 #include <cstdlib>
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "core/trace.h"
 #include "core/utf.h"
@@ -60,6 +62,29 @@ std::string ExecutablePath() {
     return std::string(buffer, static_cast<size_t>(n));
 }
 
+std::string DirectoryOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Where a bare name is looked for after dlopen's own search: beside the
+// executable, as the device does; then beside this library and in the
+// executable's ../lib, the layout of the build tree and of an installation.
+// (dlopen's own search is made on behalf of its caller, which a sanitizer's
+// interceptor replaces, so the run path of our library cannot be relied on.)
+std::vector<std::string> FallbackDirectories() {
+    std::vector<std::string> dirs;
+    auto add = [&dirs](const std::string& dir) {
+        if (!dir.empty() && std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(dir);
+    };
+    std::string exeDir = DirectoryOf(ExecutablePath());
+    add(exeDir);
+    Dl_info info;
+    if (::dladdr(reinterpret_cast<void*>(&ExecutablePath), &info) && info.dli_fname) add(DirectoryOf(info.dli_fname));
+    if (!exeDir.empty()) add(exeDir + "../lib/");
+    return dirs;
+}
+
 bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 void* TryLoad(const std::string& name, bool* foundButBad) {
@@ -100,10 +125,10 @@ WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
     bool foundButBad = false;
     void* handle = platform::TryLoad(name, &foundButBad);
     if (!handle && name.find('/') == std::string::npos) {
-        // Then beside the executable, where the device looks too.
-        std::string exe = platform::ExecutablePath();
-        size_t slash = exe.find_last_of('/');
-        if (slash != std::string::npos) handle = platform::TryLoad(exe.substr(0, slash + 1) + name, &foundButBad);
+        for (const std::string& dir : platform::FallbackDirectories()) {
+            handle = platform::TryLoad(dir + name, &foundButBad);
+            if (handle) break;
+        }
     }
     if (!handle) {
         SetLastError(foundButBad ? ERROR_BAD_FORMAT : ERROR_MOD_NOT_FOUND);
