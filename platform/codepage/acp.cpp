@@ -60,7 +60,8 @@ UINT AnsiCodePage() {
     if (reading) return kDefaultAnsiCodePage;
     reading = true;
     codePage = ReadAnsiCodePage();
-    if (codePage == 0 || codePage == CP_ACP || codePage == CP_OEMCP || !CodePageSupported(codePage))
+    if (codePage == 0 || codePage == CP_ACP || codePage == CP_OEMCP || !CodePageSupported(codePage) ||
+        MaxBytesPerUnit(codePage) > 2)
         codePage = kDefaultAnsiCodePage;
     reading = false;
     g_ansiCodePage.store(codePage, std::memory_order_release);

@@ -10,13 +10,18 @@ namespace platform {
 // The ANSI code page: the registry value "ACP" under
 // HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Nls\CodePage, read once
 // per process (the device also fixes it at start-up), 1252 when the value is
-// missing, not a number or not a code page we can convert.
+// missing, not a number or not a code page we can convert. Only single- and
+// double-byte pages qualify, as on the device: callers size their targets for
+// at most two bytes per unit (the text output converts 64 units into 130
+// bytes), so UTF-8 or GB18030 as ANSI page would silently lose text.
 UINT AnsiCodePage();
 // Forgets the value read, so that the next use reads the registry again.
 void ResetAnsiCodePage();
 
 // True when conversions for the code page are available.
 bool CodePageSupported(UINT codePage);
+// Most bytes one UTF-16 unit can become (0 when the page is not supported).
+int MaxBytesPerUnit(UINT codePage);
 
 // Sink for converted output following the Win32 rules: with capacity 0 it
 // only counts; otherwise running out of room is an overflow.

@@ -213,6 +213,12 @@ bool CodePageSupported(UINT codePage) {
     return codePage == CP_UTF8 || ConverterFor(codePage) != nullptr;
 }
 
+int MaxBytesPerUnit(UINT codePage) {
+    if (codePage == CP_UTF8) return 3;
+    CachedConverter* slot = ConverterFor(codePage);
+    return slot ? ucnv_getMaxCharSize(slot->converter) : 0;
+}
+
 }  // namespace platform
 
 WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,

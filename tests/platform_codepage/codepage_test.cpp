@@ -229,6 +229,8 @@ TEST(CodePage, AnsiCodePageFromTheRegistry) {
         {"\"ACP\"=\"437\"", 437},
         {"\"ACP\"=\"12x\"", 1252},
         {"\"ACP\"=\"54321\"", 1252},  // no such code page
+        {"\"ACP\"=\"932\"", 932},
+        {"\"ACP\"=\"65001\"", 1252},  // more than two bytes a unit
         {"\"ACP\"=dword:000004e2", 1252},  // not a string
     };
     for (const auto& c : cases) {
