@@ -159,9 +159,15 @@ static_assert(FlowFlagsWord() == 0x313C, "DCB flag bits keep their Windows posit
 #ifndef FILE_ANY_ACCESS
 #define FILE_ANY_ACCESS 0
 #endif
+#ifndef FILE_DEVICE_SERIAL_PORT
 #define FILE_DEVICE_SERIAL_PORT 0x0000001B
+#endif
+#ifndef IOCTL_SERIAL_SET_TIMEOUTS
 #define IOCTL_SERIAL_SET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 7, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#endif
+#ifndef IOCTL_SERIAL_GET_TIMEOUTS
 #define IOCTL_SERIAL_GET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 8, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#endif
 static_assert(IOCTL_SERIAL_SET_TIMEOUTS == 0x1B001C && IOCTL_SERIAL_GET_TIMEOUTS == 0x1B0020,
               "serial I/O control codes keep their Windows values");
 

@@ -63,9 +63,11 @@ DWORD DcbToTermios(const DCB& dcb, termios* tio) {
     for (const auto& entry : kSizes)
         if (entry.bits == dcb.ByteSize) size = &entry;
     if (!size || dcb.Parity >= std::size(kParities) || dcb.BaudRate == 0) return ERROR_INVALID_PARAMETER;
-    // One and a half stop bits exist only for 5-bit characters, where the
-    // UART sends 1.5 when asked for two.
-    if (dcb.StopBits > TWOSTOPBITS || (dcb.StopBits == ONE5STOPBITS && dcb.ByteSize != 5))
+    // A UART asked for two stop bits sends 1.5 with 5-bit characters and 2
+    // otherwise; the other pairings cannot be had (nor on Win32).
+    const bool fiveBits = dcb.ByteSize == 5;
+    if (dcb.StopBits > TWOSTOPBITS || (dcb.StopBits == ONE5STOPBITS && !fiveBits) ||
+        (dcb.StopBits == TWOSTOPBITS && fiveBits))
         return ERROR_INVALID_PARAMETER;
 
     termios t = *tio;
@@ -86,6 +88,7 @@ DWORD DcbToTermios(const DCB& dcb, termios* tio) {
     t.c_cc[VTIME] = 0;
 
     if (auto code = SpeedCodeForBaud(dcb.BaudRate)) {
+        t.c_cflag &= ~CIBAUD;  // no separate input rate left over from a custom one
         cfsetispeed(&t, *code);
         cfsetospeed(&t, *code);
     }

@@ -55,18 +55,4 @@ TEST(CommTimeoutsOnDevices, TravelAsSerialIoControls) {
     EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST(CommTimeoutsOnDevices, DeviceWithoutSerialControlsFails) {
-    HANDLE h = platform::AddHandle(std::make_shared<platform::KernelObject>());
-    COMMTIMEOUTS cto = {};
-    SetLastError(0xDEADBEEF);
-    EXPECT_FALSE(SetCommTimeouts(h, &cto));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_FUNCTION});
-    CloseHandle(h);
-
-    SetLastError(0xDEADBEEF);
-    EXPECT_FALSE(GetCommTimeouts(h, &cto));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_FALSE(SetCommTimeouts(h, nullptr));
-}
-
 }  // namespace

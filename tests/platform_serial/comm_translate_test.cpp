@@ -76,6 +76,7 @@ TEST(DcbToTermios, RejectsBadValuesAndLeavesTermiosAlone) {
         {"parity 5", [](DCB& d) { d.Parity = 5; }},
         {"stop bits 3", [](DCB& d) { d.StopBits = 3; }},
         {"1.5 stop bits with 8 data bits", [](DCB& d) { d.StopBits = ONE5STOPBITS; }},
+        {"2 stop bits with 5 data bits", [](DCB& d) { d.ByteSize = 5, d.StopBits = TWOSTOPBITS; }},
         {"baud 0", [](DCB& d) { d.BaudRate = 0; }},
     };
     for (const auto& c : cases) {
