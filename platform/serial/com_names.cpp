@@ -1,6 +1,8 @@
 #include "serial/com_names.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/handles.h"
 #include "core/names.h"
@@ -21,19 +23,23 @@ bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
     return true;
 }
 
-// The REG_SZ value, or nullopt when the key, the value or its type is missing.
-std::optional<std::u16string> RegistryString(HKEY root, const char16_t* keyPath, const char16_t* valueName) {
+// Reads a REG_SZ value of any length. ERROR_FILE_NOT_FOUND when the key or
+// the value is missing; ERROR_BAD_PATHNAME when it is there but no string.
+LONG RegistryString(HKEY root, const char16_t* keyPath, const char16_t* valueName, std::u16string* value) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
-    WCHAR data[MAX_PATH + 1] = {};
-    DWORD type = 0;
-    DWORD size = sizeof(data) - sizeof(WCHAR);  // room for a terminator we add
-    LONG status = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    if (RegOpenKeyExW(root, keyPath, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
+    DWORD type = REG_NONE;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &size);
+    std::vector<WCHAR> data(size / sizeof(WCHAR) + 1, u'\0');
+    if (status == ERROR_SUCCESS && type == REG_SZ)
+        status = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
-    std::u16string value(data, size / sizeof(WCHAR));
-    while (!value.empty() && value.back() == u'\0') value.pop_back();
-    return value;
+    if (status != ERROR_SUCCESS) return status;
+    if (type != REG_SZ) return ERROR_BAD_PATHNAME;
+    value->assign(data.data(), std::min<size_t>(size / sizeof(WCHAR), data.size() - 1));
+    while (!value->empty() && value->back() == u'\0') value->pop_back();
+    return ERROR_SUCCESS;
 }
 
 bool OpenComPort(const OpenRequest& request, HANDLE* result) {
@@ -48,7 +54,9 @@ bool OpenComPort(const OpenRequest& request, HANDLE* result) {
         case CREATE_NEW: SetLastError(ERROR_FILE_EXISTS); return true;
         default: SetLastError(ERROR_INVALID_PARAMETER); return true;
     }
-    auto port = SerialPort::Open(ComDevicePath(*number), request.access);
+    auto path = ComDevicePath(*number);
+    if (!path) return true;
+    auto port = SerialPort::Open(*path, request.access);
     if (port) *result = AddHandle(std::move(port));
     return true;
 }
@@ -72,11 +80,18 @@ std::optional<int> ComPortNumber(std::u16string_view name) {
     return number;
 }
 
-std::string ComDevicePath(int number) {
+std::optional<std::string> ComDevicePath(int number) {
     std::u16string valueName = u"COM" + FromUtf8(std::to_string(number)) + u":";
-    auto path = RegistryString(HKEY_LOCAL_MACHINE, u"System\\DosDevices", valueName.c_str());
-    if (path && !path->empty()) return ToUtf8(*path);
-    return "/dev/ttyS" + std::to_string(number - 1);
+    std::u16string path;
+    LONG status = RegistryString(HKEY_LOCAL_MACHINE, u"System\\DosDevices", valueName.c_str(), &path);
+    if (status == ERROR_FILE_NOT_FOUND) return "/dev/ttyS" + std::to_string(number - 1);
+    // A value that is there but unusable must not send the job to another port.
+    if (status == ERROR_SUCCESS && path.empty()) status = ERROR_BAD_PATHNAME;
+    if (status != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(status));
+        return std::nullopt;
+    }
+    return ToUtf8(path);
 }
 
 }  // namespace platform::serial

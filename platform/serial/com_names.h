@@ -12,7 +12,9 @@ namespace platform::serial {
 std::optional<int> ComPortNumber(std::u16string_view name);
 
 // The device path of port n: the REG_SZ value "COMn:" under
-// HKEY_LOCAL_MACHINE\System\DosDevices, else /dev/ttyS<n-1>.
-std::string ComDevicePath(int number);
+// HKEY_LOCAL_MACHINE\System\DosDevices, else (no such value) /dev/ttyS<n-1>.
+// nullopt, with the last error set, when the value is there but unusable
+// (not a string, empty: ERROR_BAD_PATHNAME).
+std::optional<std::string> ComDevicePath(int number);
 
 }  // namespace platform::serial

@@ -158,6 +158,15 @@ TEST_F(SerialPty, OpenIsExclusiveUntilClosed) {
 TEST_F(SerialPty, OpenFailures) {
     MapPort(u"COM8:", "/nonexistent/ttyX");
     MapPort(u"COM9:", "/dev/null");
+    MapPort(u"COM11:", "");
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"System\\DosDevices", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        DWORD number = 7;
+        ASSERT_EQ(RegSetValueExW(key, u"COM10:", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
     struct Case {
         const char16_t* name;
         DWORD disposition;
@@ -166,13 +175,15 @@ TEST_F(SerialPty, OpenFailures) {
         {u"COM8:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
         {u"COM8:", OPEN_ALWAYS, ERROR_FILE_NOT_FOUND},  // a device is never created
         {u"COM9:", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},  // not a serial port
+        {u"COM10:", OPEN_EXISTING, ERROR_BAD_PATHNAME},   // never the default port instead
+        {u"COM11:", OPEN_EXISTING, ERROR_BAD_PATHNAME},
         {u"COM7:", CREATE_NEW, ERROR_FILE_EXISTS},
         {u"COM7:", 0, ERROR_INVALID_PARAMETER},
     };
     for (const auto& c : cases) {
         SetLastError(0xDEADBEEF);
         EXPECT_EQ(CreateFileW(c.name, GENERIC_WRITE, 0, nullptr, c.disposition, 0, nullptr), INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), c.error) << std::string(c.name, c.name + 5) << " " << c.disposition;
+        EXPECT_EQ(GetLastError(), c.error) << std::string(c.name, c.name + 6) << " " << c.disposition;
     }
 }
 
