@@ -236,7 +236,8 @@ HANDLE OpenPath(const std::string& path, DWORD access, DWORD share, DWORD dispos
     if (S_ISDIR(st.st_mode)) return FailOpen(fd, ERROR_ACCESS_DENIED);
     bool regular = S_ISREG(st.st_mode);
 
-    auto object = std::make_shared<FileObject>(fd, regular, S_ISFIFO(st.st_mode), (access & kReadAccess) != 0, (access & kWriteAccess) != 0);
+    auto object = std::make_shared<FileObject>(fd, regular, S_ISFIFO(st.st_mode), (access & kReadAccess) != 0,
+                                               (access & kWriteAccess) != 0);
     // Sharing applies to files; devices such as /dev/null or a terminal are
     // opened by as many as ask.
     if (regular) {
