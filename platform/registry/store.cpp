@@ -1,6 +1,7 @@
 #include "registry/store.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +43,14 @@ struct Cache {
 };
 
 Cache& TheCache() {
-    static Cache* cache = new Cache;  // never destroyed: used at exit
+    static Cache* cache = [] {
+        auto* c = new Cache;  // never destroyed: used at exit
+        // A fork while another thread holds the mutex would leave the
+        // child's copy locked forever; hold it across fork instead.
+        pthread_atfork([] { TheCache().mutex.lock(); }, [] { TheCache().mutex.unlock(); },
+                       [] { TheCache().mutex.unlock(); });
+        return c;
+    }();
     return *cache;
 }
 
