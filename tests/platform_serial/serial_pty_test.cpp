@@ -47,13 +47,13 @@ void MapPort(const char16_t* valueName, const std::string& path) {
 class SerialPty : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        static std::string registry = [] {
-            char dir[] = "/tmp/pressel-serial-XXXXXX";
-            EXPECT_NE(mkdtemp(dir), nullptr);
-            return std::string(dir) + "/registry.reg";
-        }();
-        setenv("PRESSEL_REGISTRY", registry.c_str(), 1);
+        char dir[] = "/tmp/pressel-serial-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        scratch_ = dir;
+        setenv("PRESSEL_REGISTRY", (scratch_ + "/registry.reg").c_str(), 1);
     }
+
+    static void TearDownTestSuite() { std::filesystem::remove_all(scratch_); }
 
     void SetUp() override {
         char name[128] = {};
@@ -112,6 +112,7 @@ protected:
         FAIL() << "input never arrived";
     }
 
+    static inline std::string scratch_;
     int master_ = -1;
     int slave_ = -1;
     std::string slaveName_;
