@@ -137,6 +137,11 @@ bool Device::WaitForClosed(int count, std::chrono::milliseconds timeout) const {
     return state_->changed.wait_for(lock, timeout, [&] { return state_->closed >= count; });
 }
 
+bool Device::WaitForAccepted(int count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, timeout, [&] { return state_->accepted >= count; });
+}
+
 int Device::Accepted() const {
     std::lock_guard lock(state_->mutex);
     return state_->accepted;
@@ -160,7 +165,7 @@ void Device::Pause() {
 
 ListingCounter::ListingCounter(const std::string& dir) {
     fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (fd_ < 0 || inotify_add_watch(fd_, dir.c_str(), IN_CLOSE_NOWRITE | IN_ONLYDIR) < 0)
+    if (fd_ < 0 || inotify_add_watch(fd_, dir.c_str(), IN_OPEN | IN_CLOSE_NOWRITE | IN_ONLYDIR) < 0)
         throw std::runtime_error("inotify");
 }
 
@@ -173,7 +178,8 @@ int ListingCounter::Listings() {
         if (n <= 0) return seen_;
         for (char* p = buf; p < buf + n;) {
             auto* event = reinterpret_cast<inotify_event*>(p);
-            // The directory itself closed after reading: one listing.
+            // The directory itself closed after reading: one listing. (Opens
+            // are watched too, so that consecutive closes are not merged.)
             if ((event->mask & IN_CLOSE_NOWRITE) && (event->mask & IN_ISDIR) && event->len == 0) ++seen_;
             p += sizeof(inotify_event) + event->len;
         }

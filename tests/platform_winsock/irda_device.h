@@ -43,6 +43,7 @@ public:
     // Waits until `count` connections have ended (the client closed).
     bool WaitForClosed(int count, std::chrono::milliseconds timeout) const;
     int Accepted() const;
+    bool WaitForAccepted(int count, std::chrono::milliseconds timeout) const;
     // Sends bytes to the connected client.
     bool Reply(const std::string& bytes);
     // Ends the current connection from the device's side.
