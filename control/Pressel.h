@@ -117,6 +117,69 @@ public:
     LONG m_lLastError = 0;
     LONG m_lErrorMethodID = 0;
 
+    // Port transport (port/): opening, writing and closing the channel and
+    // the printer status protocol of read-write serial ports.
+    LONG OpenPort(const WCHAR* pszDescription, const WCHAR* pszOutputName);
+    LONG OpenSerialPort(const WCHAR* pszDevice, const WCHAR* pszSettings, BOOL bComName);
+    BOOL WritePort(LONG hPort, const void* pBytes, DWORD cbBytes);
+    BOOL ClosePort(LONG hPort);
+    BOOL SendRwStartSeq(LONG hPort);
+    BOOL QueryPrinterStatus(LONG hPort, LONG* plState, LONG* plCode);
+    BOOL WaitPrinterDone(LONG hPort);
+    // This object's open channel holds the port library loaded.
+    BOOL m_bPortLibUser = 0;
+    // End of port transport.
+
+    // Text output, fonts, lines and pages (control/text_output.cpp,
+    // control/fonts.cpp, control/pages.cpp).
+    // Appends bytes to the line buffer; a line that outgrows the buffer is
+    // sent early rather than cut.
+    void AppendToLine(const void* pData, LONG cbData);
+    // Appends a stored profile sequence while a job is active.
+    void SendSeq(const EscSeq& seq);
+    // Sends the line buffer in 128-byte chunks, asking the abort procedure
+    // before each, empties it and re-applies the current font.
+    void FlushLine();
+    // Sends wUnit lCount times straight to the port, in runs of at most 128.
+    void SendCharRun(WCHAR wUnit, LONG lCount);
+    // Sends cbData bytes straight to the port: 16-bit values (their low
+    // bytes unless the profile is Unicode) or raw bytes.
+    void SendDirect(const void* pData, LONG cbData, BOOL bAsValues);
+    // Bold, italic, underline and strike-out off, in this order.
+    void ResetStyles();
+    // The page-end test: false when the line just ended is past the body.
+    BOOL BodyHasRoom() const;
+    // Counts the footer's lines once at job start (nothing is sent).
+    void MeasureFooter();
+
+    // Copies of the line buffer set aside while a header or footer handler
+    // writes its own lines. Events nest, so the copies form a stack whose
+    // storage grows to the deepest nesting once and is then reused.
+    class CLineStash {
+    public:
+        CLineStash() = default;
+        ~CLineStash();
+        CLineStash(const CLineStash&) = delete;
+        CLineStash& operator=(const CLineStash&) = delete;
+        // Pushes cb bytes; returns the mark to pop back to, or -1 when the
+        // storage cannot grow.
+        LONG Push(const BYTE* pb, LONG cb);
+        // Copies what was pushed at mark to pbOut, drops it and returns its
+        // byte count (0 for mark -1).
+        LONG Pop(LONG mark, BYTE* pbOut);
+
+    private:
+        BYTE* m_pb = nullptr;
+        LONG m_cb = 0;
+        LONG m_cbCapacity = 0;
+    };
+    CLineStash m_lineStash;
+    // Set while a page header is being produced: a page end inside it goes
+    // on without asking for another header, so a header longer than the
+    // body cannot recurse.
+    BOOL m_bInHeader = 0;
+    // End of text output, fonts, lines and pages.
+
 private:
     // Only Release destroys the object.
     ~CPressel();

@@ -1,0 +1,86 @@
+// Writing to and closing the channel that OpenPort chose.
+#include "control/Pressel.h"
+#include "port/Ktsb.h"
+#include "port/Port.h"
+#include "port/PortState.h"
+#include "win/base.h"
+#include "win/device.h"
+
+using namespace port;
+
+namespace {
+
+BOOL WriteAll(HANDLE h, const void* pBytes, DWORD cbBytes) {
+    DWORD written = 0;
+    return WriteFile(h, pBytes, cbBytes, &written, nullptr) && written == cbBytes;
+}
+
+// The link driver may ask for the whole buffer again; only the status ends
+// the loop (the application can cancel from its notification handler).
+BOOL WriteKtsb(const void* pBytes, DWORD cbBytes) {
+    for (;;) {
+        DWORD written = 0;
+        WriteFile(g_hKtsbPort, pBytes, cbBytes, &written, nullptr);
+        WORD status = KtsbGetStatus();
+        if (status != 0 && ClassifyStatus(status) == kKtsbStop) return 0;
+        if (!(status & kKtsbRepeatWrite)) return 1;
+    }
+}
+
+}  // namespace
+
+BOOL CPressel::WritePort(LONG hPort, const void* pBytes, DWORD cbBytes) {
+    if (m_bReadWrite) {
+        // Drain what the printer reported; hold the output while it reports
+        // a condition, and tell the application of each new one.
+        LONG lPrevCode = 0;
+        for (;;) {
+            LONG lState = 0, lCode = 0;
+            if (!PollPrinterStatus(hPort, &lState, &lCode)) return 0;
+            if (lCode != 0 && lCode != lPrevCode) {
+                static_cast<IPressel*>(this)->InvokeEventMessage(kStateCondition, lCode);
+                if (!m_bPrinting) return 0;
+                if (lState == kStateFatal) return 0;
+            }
+            lPrevCode = lCode;
+            if (lCode == 0) break;
+        }
+    }
+
+    if (m_bFilePort) return WriteAll(ToHandle(hPort), pBytes, cbBytes);
+    // A channel this object keeps through the port library stays one even if
+    // another control has opened the KTSB link since.
+    if (m_bPortLibUser || !g_bKtsbMode) return g_portLib.pfnSend(hPort, static_cast<const BYTE*>(pBytes), cbBytes);
+    return WriteKtsb(pBytes, cbBytes);
+}
+
+BOOL CPressel::ClosePort(LONG hPort) {
+    BOOL bResult;
+    if (m_bFilePort) {
+        bResult = 1;
+        if (m_bReadWrite) bResult = WaitPrinterDone(hPort);
+        m_bFilePort = 0;
+        if (hPort != -1) CloseHandle(ToHandle(hPort));
+    } else if (m_bPortLibUser || !g_bKtsbMode) {
+        if (hPort != -1) g_portLib.pfnClose(hPort);
+        bResult = 1;
+    } else {
+        g_bKtsbMode = 0;
+        // A cancelled job does not wait for the link to become idle.
+        bResult = m_bPrinting ? KtsbWaitIdle() : 0;
+        if (g_hKtsbPort != INVALID_HANDLE_VALUE) {
+            CloseHandle(g_hKtsbPort);
+            g_hKtsbPort = INVALID_HANDLE_VALUE;
+        }
+        if (g_hKtsbRegistration) {
+            DeregisterDevice(g_hKtsbRegistration);
+            g_hKtsbRegistration = nullptr;
+        }
+    }
+    if (m_bPortLibUser) {
+        m_bPortLibUser = 0;
+        ReleasePortDriverUser();
+    }
+    UnloadPortDriver();
+    return bResult;
+}
