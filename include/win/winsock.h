@@ -14,6 +14,8 @@
 #include "win/errors.h"
 #include "win/types.h"
 
+// A SOCKET is the POSIX descriptor of the socket, valid until closesocket;
+// a duplicate of it (dup) stays connected after closesocket.
 typedef UINT_PTR SOCKET;
 #define INVALID_SOCKET ((SOCKET)(~0))
 #define SOCKET_ERROR (-1)

@@ -195,6 +195,8 @@ WINBASEAPI int WINAPI closesocket(SOCKET s) {
     if (!table::Started()) return Fail(WSANOTINITIALISED);
     auto socket = table::Remove(s);
     if (!socket) return Fail(WSAENOTSOCK);
-    socket->Shutdown();
+    // A call still blocked on the socket in another thread is woken; with
+    // none, the descriptor just closes (a duplicate of it stays connected).
+    if (socket.use_count() > 1) socket->Shutdown();
     return 0;
 }

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "irda.h"
+
 namespace farsend {
 namespace {
 
@@ -101,7 +103,10 @@ std::unique_ptr<Channel> Channel::Open(const Target& target) {
     case TargetKind::Path:
         fd = OpenPath(target.path);
         break;
-    case TargetKind::Irda:  // needs the IrDA sockets of the platform layer
+    case TargetKind::Irda:
+        fd = OpenIrdaDescriptor();
+        socket = true;
+        break;
     case TargetKind::Unknown:
         break;
     }

@@ -1,0 +1,53 @@
+// PrinterOpen("IRDA") of the real port library against an emulated IrDA
+// printer.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "irda_device.h"
+#include "plugins/farsend/farsend.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class FarsendIrda : public ::testing::Test {
+protected:
+    void SetUp() override {
+        lib_ = dlopen(PRESSEL_LIB_DIR "/libfarsend.so", RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(lib_, nullptr) << dlerror();
+        open_ = reinterpret_cast<PFN_PRINTEROPEN>(dlsym(lib_, "PrinterOpen"));
+        send_ = reinterpret_cast<PFN_PRINTERSEND>(dlsym(lib_, "PrinterSend"));
+        close_ = reinterpret_cast<PFN_PRINTERCLOSE>(dlsym(lib_, "PrinterClose"));
+        ASSERT_TRUE(open_ && send_ && close_);
+    }
+    void TearDown() override { dlclose(lib_); }
+
+    irda_test::Neighbourhood air_;
+    void* lib_ = nullptr;
+    PFN_PRINTEROPEN open_ = nullptr;
+    PFN_PRINTERSEND send_ = nullptr;
+    PFN_PRINTERCLOSE close_ = nullptr;
+};
+
+TEST_F(FarsendIrda, PrintsToTheFirstDeviceInRange) {
+    irda_test::Device printer(air_.dir(), {0x10, 0x20, 0x30, 0x40}, "Printer", "LSAP-SEL002");
+    LONG handle = open_(u"IRDA");
+    ASSERT_GT(handle, 0);
+    std::string job(5000, 'j');
+    job += "\x0c";
+    EXPECT_TRUE(send_(handle, reinterpret_cast<const BYTE*>(job.data()), static_cast<DWORD>(job.size())));
+    close_(handle);
+    EXPECT_TRUE(printer.WaitForClosed(1, 2s));
+    EXPECT_EQ(printer.Received(), job);
+}
+
+TEST_F(FarsendIrda, NoPrintingServiceInRange) {
+    irda_test::Device phone(air_.dir(), {1, 2, 3, 4}, "Phone", "IrDA:IrCOMM");  // no printing service
+    EXPECT_EQ(open_(u"IRDA"), -1);
+    EXPECT_EQ(phone.Accepted(), 0);
+}
+
+}  // namespace
