@@ -379,6 +379,14 @@ bool Blit(const Surface& dst, LONG dx, LONG dy, LONG dw, LONG dh, const Surface*
         return true;
     }
     if (src == nullptr) return false;
+    if (src->bits == dst.bits) {
+        // Copying within one bitmap: read from a snapshot so that rows already
+        // written are not read again as source.
+        std::vector<BYTE> snapshot(src->bits, src->bits + static_cast<size_t>(src->stride) * src->height);
+        Surface copy = *src;
+        copy.bits = snapshot.data();
+        return Blit(dst, dx, dy, dw, dh, &copy, sx, sy, sw, sh, rop);
+    }
 
     AxisMap xs = MapAxis(dx, dw, sx, sw, dst.width, src->width);
     AxisMap ys = MapAxis(dy, dh, sy, sh, dst.height, src->height);

@@ -230,6 +230,18 @@ TEST_F(Gdi, StretchIsNearestNeighbourAndClipped) {
     }
 }
 
+TEST_F(Gdi, OverlappingCopyWithinOneBitmap) {
+    BYTE* bits;
+    Dc mono(MakeDib(8, 4, 1, kWhiteBlack, &bits));
+    SetPixel(mono.dc, 0, 0, RGB(0, 0, 0));
+    SetPixel(mono.dc, 1, 1, RGB(0, 0, 0));
+    // Shift the picture down and right by one: the source rows must be read before they are written.
+    ASSERT_TRUE(BitBlt(mono.dc, 1, 1, 7, 3, mono.dc, 0, 0, SRCCOPY));
+    EXPECT_EQ(RGB(0, 0, 0), GetPixel(mono.dc, 1, 1));
+    EXPECT_EQ(RGB(0, 0, 0), GetPixel(mono.dc, 2, 2));
+    EXPECT_EQ(RGB(255, 255, 255), GetPixel(mono.dc, 3, 3));
+}
+
 TEST_F(Gdi, FillsAndWholeRectangleOperations) {
     BYTE* bits;
     Dc mono(MakeDib(40, 2, 1, kWhiteBlack, &bits));
