@@ -4,14 +4,14 @@
 
 namespace {
 
-// Key of the class under HKEY_CLASSES_ROOT; its default value is the class
-// description written at registration, used as the error source.
-constexpr const WCHAR* kClassKey = u"CLSID\\{6F1B2C4A-3D8E-4B71-9A52-0C7E4D9B1F31}";
-
-// Reads the source text into buf (always terminated); false when absent.
+// Reads the error source into buf (always terminated): the default value of
+// the class's key under HKEY_CLASSES_ROOT, that is the class description
+// written at registration. False when absent.
 bool ReadErrorSource(WCHAR* buf, DWORD cch) {
+    WCHAR classKey[6 + 39] = u"CLSID\\";
+    if (!StringFromGUID2(CLSID_Pressel, classKey + 6, 39)) return false;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kClassKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, classKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
     DWORD type = REG_NONE;
     DWORD cb = (cch - 1) * sizeof(WCHAR);
     LONG rc = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buf), &cb);

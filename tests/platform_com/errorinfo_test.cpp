@@ -25,24 +25,6 @@ std::u16string Take(BSTR b) {
     return s;
 }
 
-TEST(ErrorInfo, GettersHandOutCopies) {
-    IErrorInfo* info = MakeError(u"It failed..");
-    GUID g{};
-    ASSERT_EQ(info->GetGUID(&g), S_OK);
-    EXPECT_TRUE(g == IID_IDispatch);
-    BSTR b = nullptr;
-    ASSERT_EQ(info->GetDescription(&b), S_OK);
-    EXPECT_EQ(Take(b), u"It failed..");
-    ASSERT_EQ(info->GetSource(&b), S_OK);
-    EXPECT_EQ(Take(b), u"Tests");
-    ASSERT_EQ(info->GetHelpFile(&b), S_OK);
-    EXPECT_EQ(Take(b), u"<null>");
-    DWORD context = 0xDEADBEEF;
-    ASSERT_EQ(info->GetHelpContext(&context), S_OK);
-    EXPECT_EQ(context, 0u);
-    EXPECT_EQ(info->Release(), 0u);
-}
-
 TEST(ErrorInfo, GetHandsOverAndClears) {
     IErrorInfo* info = MakeError(u"first");
     ASSERT_EQ(SetErrorInfo(0, info), S_OK);

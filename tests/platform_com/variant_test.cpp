@@ -9,14 +9,8 @@ namespace {
 
 TEST(Variant, WindowsX64Layout) {
     EXPECT_EQ(sizeof(VARIANT), 24u);
-    EXPECT_EQ(offsetof(VARIANT, vt), 0u);
-    EXPECT_EQ(offsetof(VARIANT, wReserved3), 6u);
     EXPECT_EQ(offsetof(VARIANT, lVal), 8u);
-    EXPECT_EQ(offsetof(VARIANT, bstrVal), 8u);
     EXPECT_EQ(offsetof(VARIANT, pRecInfo), 16u);
-    EXPECT_EQ(sizeof(VARIANT_BOOL), 2u);
-    EXPECT_EQ(sizeof(DISPPARAMS), 24u);
-    EXPECT_EQ(sizeof(EXCEPINFO), 64u);
 }
 
 VARIANT Text(const char16_t* s) {
