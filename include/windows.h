@@ -10,3 +10,4 @@
 #include "win/registry.h"
 #include "win/gdi.h"
 #include "win/serial.h"
+#include "win/resources.h"
