@@ -28,6 +28,7 @@ WINBASEAPI BSTR STDMETHODCALLTYPE SysAllocString(const OLECHAR* psz);
 WINBASEAPI BSTR STDMETHODCALLTYPE SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 WINBASEAPI BSTR STDMETHODCALLTYPE SysAllocStringByteLen(LPCSTR psz, UINT len);
 WINBASEAPI INT STDMETHODCALLTYPE SysReAllocString(BSTR* pbstr, const OLECHAR* psz);
+// With a null psz the old characters are kept as far as they fit; the rest is zeroed.
 WINBASEAPI INT STDMETHODCALLTYPE SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len);
 WINBASEAPI void STDMETHODCALLTYPE SysFreeString(BSTR bstrString);
 WINBASEAPI UINT STDMETHODCALLTYPE SysStringLen(BSTR pbstr);

@@ -59,6 +59,11 @@ INT SysReAllocStringLen(BSTR* pbstr, const OLECHAR* psz, UINT len) {
     // Allocate before freeing: psz may point into the old string.
     BSTR fresh = SysAllocStringLen(psz, len);
     if (!fresh) return FALSE;
+    // No source: the old characters are kept, as far as they fit.
+    if (!psz && *pbstr) {
+        UINT keep = SysStringLen(*pbstr) < len ? SysStringLen(*pbstr) : len;
+        std::memcpy(fresh, *pbstr, static_cast<size_t>(keep) * sizeof(OLECHAR));
+    }
     SysFreeString(*pbstr);
     *pbstr = fresh;
     return TRUE;

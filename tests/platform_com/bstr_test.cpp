@@ -76,6 +76,9 @@ TEST(Bstr, ReallocationMayReadTheOldString) {
     EXPECT_EQ(std::u16string(b), u"world");
     ASSERT_TRUE(SysReAllocString(&b, b + 1));
     EXPECT_EQ(std::u16string(b), u"orld");
+    // Growing without a source keeps the characters and zero-fills the rest.
+    ASSERT_TRUE(SysReAllocStringLen(&b, nullptr, 6));
+    EXPECT_EQ(std::u16string(b, 6), std::u16string(u"orld\0\0", 6));
     ASSERT_TRUE(SysReAllocString(&b, nullptr));
     EXPECT_EQ(SysStringLen(b), 0u);
     EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
