@@ -4,14 +4,7 @@
 #include "control/Pressel.h"
 
 HRESULT CPressel::Cancel() { return E_NOTIMPL; }
-HRESULT CPressel::FontSelect(LONG, LONG, LONG) { return E_NOTIMPL; }
-HRESULT CPressel::NewLine() { return E_NOTIMPL; }
-HRESULT CPressel::FormFeed() { return E_NOTIMPL; }
-HRESULT CPressel::ActualFormFeed() { return E_NOTIMPL; }
 HRESULT CPressel::Finish() { return E_NOTIMPL; }
 HRESULT CPressel::Bitmap(LONG, LONG, LONG, BSTR) { return E_NOTIMPL; }
-HRESULT CPressel::NoOrphan(LONG, LONG) { return E_NOTIMPL; }
 HRESULT CPressel::StartLP(BSTR, BSTR, BSTR, LONG, BSTR, LONG*) { return E_NOTIMPL; }
-HRESULT CPressel::Write(BSTR) { return E_NOTIMPL; }
-HRESULT CPressel::WriteBytes(BSTR, LONG) { return E_NOTIMPL; }
 HRESULT CPressel::UserAbort() { return E_NOTIMPL; }
