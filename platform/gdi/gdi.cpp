@@ -27,7 +27,9 @@ HGDIOBJ Fail(DWORD error) {
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO without a writer does not hang;
+    // anything but a regular file is refused below.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return platform::FailWithErrno(errno);
     struct stat st;
     if (fstat(fd, &st) != 0) {

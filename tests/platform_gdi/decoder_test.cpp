@@ -1,7 +1,11 @@
 // Crafted BMP files: RLE codes, lying headers and the decoder's limits.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "gdi/objects.h"
 #include "win/base.h"
@@ -157,6 +161,13 @@ TEST(BmpDecoder, LyingHeadersAreRefused) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
     EXPECT_EQ(nullptr, SHLoadDIBitmap(u"/nonexistent/dir/file.bmp"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+    // Neither a directory nor a FIFO without a writer holds a bitmap, and neither hangs the load.
+    const std::string fifo = std::string("/tmp/pressel-gdi-fifo-") + std::to_string(getpid());
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(nullptr, SHLoadDIBitmap(std::u16string(fifo.begin(), fifo.end()).c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_FORMAT), GetLastError());
+    unlink(fifo.c_str());
+    EXPECT_EQ(nullptr, SHLoadDIBitmap(u"/tmp"));
 }
 
 }  // namespace
