@@ -54,9 +54,9 @@ std::optional<std::string> DecodeDeviceName(std::string_view encoded) {
             int high = HexValue(encoded[i + 1]), low = HexValue(encoded[i + 2]);
             if (high < 0 || low < 0) return std::nullopt;
             c = static_cast<char>(high << 4 | low);
-            if (c == '\0') return std::nullopt;  // would end the name early
             i += 2;
         }
+        if (c == '\0') return std::nullopt;  // would end the name early
         out += c;
     }
     if (out.size() > kMaxNameBytes) return std::nullopt;

@@ -38,6 +38,8 @@ TEST_F(OndrelBitmapTest, SizesOfBothLayouts) {
         EXPECT_EQ(fn.BMPComputeSize(c.height, c.width, c.line, file_.c_str(), c.layout, c.rotation, c.offset), c.size)
             << c.height << "x" << c.line << " layout " << c.layout << " rotation " << c.rotation;
     }
+    EXPECT_EQ(fn.BMPComputeSize(48, 384, 384, nullptr, 1, 0, 0), -1);
+    EXPECT_EQ(fn.BMPDelete(), -1);
 }
 
 TEST_F(OndrelBitmapTest, HeldArrayLife) {
