@@ -151,3 +151,6 @@ WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 WINOLEAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 
 #include "win/oleauto.h"
+
+// ---- COM runtime: activation, type libraries and dispatch through them ----
+#include "win/objbase.h"
