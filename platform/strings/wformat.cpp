@@ -7,7 +7,7 @@
 
 namespace {
 
-struct Spec {
+struct Field {
     std::string flags;
     int width = -1;
     int precision = -1;
@@ -15,59 +15,59 @@ struct Spec {
     WCHAR conversion = 0;
 };
 
-const WCHAR* ParseSpec(const WCHAR* p, va_list& args, Spec* spec) {
-    while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') spec->flags += static_cast<char>(*p++);
+const WCHAR* ParseField(const WCHAR* p, va_list& args, Field* field) {
+    while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'#' || *p == u'0') field->flags += static_cast<char>(*p++);
     if (*p == u'*') {
-        spec->width = va_arg(args, int);
+        field->width = va_arg(args, int);
         ++p;
     } else if (*p >= u'0' && *p <= u'9') {
-        spec->width = 0;
-        while (*p >= u'0' && *p <= u'9') spec->width = spec->width * 10 + (*p++ - u'0');
+        field->width = 0;
+        while (*p >= u'0' && *p <= u'9') field->width = field->width * 10 + (*p++ - u'0');
     }
     if (*p == u'.') {
         ++p;
-        spec->precision = 0;
+        field->precision = 0;
         if (*p == u'*') {
-            spec->precision = va_arg(args, int);
+            field->precision = va_arg(args, int);
             ++p;
         } else {
-            while (*p >= u'0' && *p <= u'9') spec->precision = spec->precision * 10 + (*p++ - u'0');
+            while (*p >= u'0' && *p <= u'9') field->precision = field->precision * 10 + (*p++ - u'0');
         }
     }
     if (*p == u'h') {
-        spec->length = 'h';
+        field->length = 'h';
         ++p;
     } else if (*p == u'l') {
-        spec->length = 'l';
+        field->length = 'l';
         if (*++p == u'l') {
-            spec->length = 'L';
+            field->length = 'L';
             ++p;
         }
     } else if (*p == u'I' && p[1] == u'6' && p[2] == u'4') {
-        spec->length = 'L';
+        field->length = 'L';
         p += 3;
     }
-    spec->conversion = *p;
+    field->conversion = *p;
     return *p ? p + 1 : p;
 }
 
-void Pad(std::u16string& out, const Spec& spec, std::u16string_view text) {
-    size_t width = spec.width > 0 ? static_cast<size_t>(spec.width) : 0;
-    bool left = spec.flags.find('-') != std::string::npos;
+void Pad(std::u16string& out, const Field& field, std::u16string_view text) {
+    size_t width = field.width > 0 ? static_cast<size_t>(field.width) : 0;
+    bool left = field.flags.find('-') != std::string::npos;
     if (!left && text.size() < width) out.append(width - text.size(), u' ');
     out.append(text);
     if (left && text.size() < width) out.append(width - text.size(), u' ');
 }
 
 // Integers and characters go through the C library's narrow formatting.
-void FormatNumber(std::u16string& out, const Spec& spec, va_list& args) {
-    std::string format = "%" + spec.flags;
-    if (spec.width >= 0) format += std::to_string(spec.width);
-    if (spec.precision >= 0) format += "." + std::to_string(spec.precision);
+void FormatNumber(std::u16string& out, const Field& field, va_list& args) {
+    std::string format = "%" + field.flags;
+    if (field.width >= 0) format += std::to_string(field.width);
+    if (field.precision >= 0) format += "." + std::to_string(field.precision);
     char buffer[128];
-    char conv = static_cast<char>(spec.conversion);
+    char conv = static_cast<char>(field.conversion);
     bool isSigned = conv == 'd' || conv == 'i';
-    if (spec.length == 'L') {
+    if (field.length == 'L') {
         format += "ll";
         format += conv;
         if (isSigned) snprintf(buffer, sizeof buffer, format.c_str(), va_arg(args, long long));
@@ -92,15 +92,15 @@ int _vsnwprintf(WCHAR* buf, size_t count, const WCHAR* fmt, va_list args) {
             out += *p++;
             continue;
         }
-        Spec spec;
-        p = ParseSpec(p + 1, ap, &spec);
-        switch (spec.conversion) {
+        Field field;
+        p = ParseField(p + 1, ap, &field);
+        switch (field.conversion) {
             case u'%': out += u'%'; break;
-            case u'c': Pad(out, spec, std::u16string(1, static_cast<WCHAR>(va_arg(ap, int)))); break;
+            case u'c': Pad(out, field, std::u16string(1, static_cast<WCHAR>(va_arg(ap, int)))); break;
             case u's':
             case u'S': {
                 std::u16string text;
-                if (spec.length == 'h') {
+                if (field.length == 'h') {
                     const char* s = va_arg(ap, const char*);
                     for (; s && *s; ++s) text += static_cast<WCHAR>(static_cast<unsigned char>(*s));
                     if (!s) text = u"(null)";
@@ -108,16 +108,16 @@ int _vsnwprintf(WCHAR* buf, size_t count, const WCHAR* fmt, va_list args) {
                     const WCHAR* s = va_arg(ap, const WCHAR*);
                     text = s ? s : u"(null)";
                 }
-                if (spec.precision >= 0 && text.size() > static_cast<size_t>(spec.precision)) text.resize(spec.precision);
-                Pad(out, spec, text);
+                if (field.precision >= 0 && text.size() > static_cast<size_t>(field.precision)) text.resize(field.precision);
+                Pad(out, field, text);
                 break;
             }
             case u'd': case u'i': case u'u': case u'x': case u'X': case u'o':
-                FormatNumber(out, spec, ap);
+                FormatNumber(out, field, ap);
                 break;
             default:  // unknown conversion: copied as it stands
                 out += u'%';
-                if (spec.conversion) out += spec.conversion;
+                if (field.conversion) out += field.conversion;
                 break;
         }
     }
