@@ -1,10 +1,14 @@
 // A tiny in-process COM server for the activation, registrar and dispatch
 // tests: one class, TestCalc, with the dual interface ITestCalc.
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cwchar>
 #include <string>
 
 #include "tests/platform_com/test_calc.h"
+#include "pressel/registrar.h"
+#include "win/base.h"
 #include "win/objbase.h"
 
 #define SERVER_API extern "C" __attribute__((visibility("default")))
@@ -172,3 +176,31 @@ SERVER_API HRESULT DllCanUnloadNow() { return g_locks == 0 ? S_OK : S_FALSE; }
 // For the tests: how many objects are alive, how often Touch ran.
 SERVER_API long TestServerObjects() { return g_objects; }
 SERVER_API long TestServerTouches() { return g_touches; }
+
+namespace {
+
+// This library's own module handle (one more load of it; the caller frees it).
+HMODULE LoadSelf() {
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(&DllCanUnloadNow), &info) || !info.dli_fname) return nullptr;
+    std::string path = info.dli_fname;
+    return LoadLibraryW(std::u16string(path.begin(), path.end()).c_str());
+}
+
+}  // namespace
+
+SERVER_API HRESULT DllRegisterServer() {
+    HMODULE self = LoadSelf();
+    if (!self) return E_UNEXPECTED;
+    HRESULT hr = PresselUpdateRegistryFromResource(self, 101, TRUE, nullptr);
+    FreeLibrary(self);
+    return hr;
+}
+
+SERVER_API HRESULT DllUnregisterServer() {
+    HMODULE self = LoadSelf();
+    if (!self) return E_UNEXPECTED;
+    HRESULT hr = PresselUpdateRegistryFromResource(self, 101, FALSE, nullptr);
+    FreeLibrary(self);
+    return hr;
+}
