@@ -48,7 +48,10 @@ ULONG CPressel::AddRef() { return ++m_cRef; }
 
 ULONG CPressel::Release() {
     ULONG left = --m_cRef;
-    if (left == 0) delete this;
+    if (left == 0) {
+        EndJobOnRelease();
+        delete this;
+    }
     return left;
 }
 

@@ -180,6 +180,20 @@ public:
     BOOL m_bInHeader = 0;
     // End of text output, fonts, lines and pages.
 
+    // Job start and end (control/job_start.cpp, control/job_end.cpp).
+    // The abort procedure a job consults before each chunk: runs the
+    // calling thread's window messages when the job's owner has a dialog,
+    // then answers whether that job still prints.
+    static BOOL AbortProc(LONG hPort, int nReserved);
+    // The first registered instance whose port is hPort, or null.
+    static CPressel* FindInstanceByPort(LONG hPort);
+    // The line holds more than the font state its last flush left.
+    BOOL LineHoldsText();
+    // The last reference is going while a job is open: the job is finished
+    // so that the port is closed and no registry keeps the object.
+    void EndJobOnRelease();
+    // End of job start and end.
+
 private:
     // Only Release destroys the object.
     ~CPressel();

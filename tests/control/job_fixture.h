@@ -1,0 +1,179 @@
+// Whole jobs through StartLP ... Finish: INI and registry profiles in a
+// scratch directory, output to files named there, events recorded by a sink.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "control/Pressel.h"
+#include "win/base.h"
+#include "win/registry.h"
+
+namespace job_test {
+
+using Pair = std::pair<LONG, LONG>;
+
+// Test strings write ESC as '^' and NUL as '~' so that golden streams stay
+// readable.
+inline std::string Bytes(std::string s) {
+    for (char& c : s) {
+        if (c == '^') c = '\x1b';
+        if (c == '~') c = '\0';
+    }
+    return s;
+}
+
+inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+class Sink final : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
+            *ppv = this;
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
+        LONG first = dp->rgvarg[1].lVal, second = dp->rgvarg[0].lVal;
+        if (id == DISPID_NotifyMessage) {
+            notifications.emplace_back(first, second);
+            if (onNotify) onNotify(first, second);
+        } else if (id == DISPID_HeaderEvent && onHeader) {
+            onHeader(first);
+        }
+        return S_OK;
+    }
+
+    std::vector<Pair> notifications;
+    std::function<void(LONG, LONG)> onNotify;
+    std::function<void(LONG footer)> onHeader;
+};
+
+class JobFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-job-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        setenv("PRESSEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        ini_ = Path("printer.ini");
+        out_ = Path("out.prn");
+        ip_ = NewControl(&sink_);
+    }
+
+    void TearDown() override {
+        for (auto& [ip, cp, cookie] : controls_) {
+            cp->Unadvise(cookie);
+            cp->Release();
+            ip->Release();
+        }
+        controls_.clear();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
+
+    // A control with the sink connected, released by TearDown.
+    IPressel* NewControl(Sink* sink) {
+        IPressel* ip = nullptr;
+        EXPECT_EQ(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip)), S_OK);
+        IConnectionPointContainer* cpc = nullptr;
+        ip->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
+        IConnectionPoint* cp = nullptr;
+        cpc->FindConnectionPoint(DIID__IPresselEvents, &cp);
+        cpc->Release();
+        DWORD cookie = 0;
+        cp->Advise(sink, &cookie);
+        controls_.push_back({ip, cp, cookie});
+        return ip;
+    }
+
+    // The printer "P" with entry "E", no pages and no delays. The extra
+    // lines come first: the reader takes the first line of a key.
+    void WriteIni(const std::string& extra, const std::string& ports = "E=LPT1:\n") const {
+        std::ofstream(ini_) << "[P]\n"
+                            << extra
+                            << "\nEntryName=E\nInitSeq=27,64\nNormalFontSeq=27,78\nStartupDelay=0\n"
+                               "ShutdownDelay=0\nPrintableLines=0\n[PrinterPorts]\n"
+                            << ports;
+    }
+
+    static LONG Start(IPressel* ip, const std::string& ini, const std::string& debugFile, LONG lInst = 0,
+                      const char16_t* printer = u"P", HRESULT* phr = nullptr) {
+        BSTR bsIni = SysAllocString(U16(ini).c_str());
+        BSTR bsPrinter = SysAllocString(printer);
+        BSTR bsDebug = SysAllocString(U16(debugFile).c_str());
+        LONG val = -1;
+        HRESULT hr = ip->StartLP(nullptr, bsPrinter, bsDebug, lInst, bsIni, &val);
+        if (phr) *phr = hr;
+        SysFreeString(bsIni);
+        SysFreeString(bsPrinter);
+        SysFreeString(bsDebug);
+        return val;
+    }
+    LONG Start(LONG lInst = 0) { return Start(ip_, ini_, out_, lInst); }
+
+    static void Write(IPressel* ip, const char16_t* text) {
+        BSTR b = SysAllocString(text);
+        ip->Write(b);
+        SysFreeString(b);
+    }
+    static void Line(IPressel* ip, const char16_t* text) {
+        Write(ip, text);
+        ip->NewLine();
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    static bool StillPrinting(IPressel* ip) {
+        VARIANT_BOOL b = VARIANT_FALSE;
+        ip->get_StillPrinting(&b);
+        return b == VARIANT_TRUE;
+    }
+    static LONG LastError(IPressel* ip) {
+        LONG l = 1;
+        ip->get_LastError(&l);
+        return l;
+    }
+    static LONG PrinterDC(IPressel* ip) {
+        LONG l = 0;
+        ip->get_PrinterDC(&l);
+        return l;
+    }
+    static CPressel* Object(IPressel* ip) { return static_cast<CPressel*>(ip); }
+
+    struct Control {
+        IPressel* ip;
+        IConnectionPoint* cp;
+        DWORD cookie;
+    };
+    std::vector<Control> controls_;
+    std::filesystem::path dir_;
+    std::string ini_, out_;
+    Sink sink_;
+    Sink otherSink_;  // for a second control; outlives the connections TearDown ends
+    IPressel* ip_ = nullptr;
+};
+
+}  // namespace job_test
