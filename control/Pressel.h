@@ -194,6 +194,14 @@ public:
     void EndJobOnRelease();
     // End of job start and end.
 
+    // Bitmap printing (bitmap/bitmap_print.cpp).
+    // Sends the graphics-mode enter sequence with the pass count filled in,
+    // then cPasses passes of cbPerPass bytes taken in place from pArray, each
+    // between the prefix and postfix sequences, then the exit sequence;
+    // stops at once when the job ends during a send.
+    void SendGraphics(const BYTE* pArray, LONG cbPerPass, LONG cPasses);
+    // End of bitmap printing.
+
 private:
     // Only Release destroys the object.
     ~CPressel();

@@ -3,4 +3,3 @@
 // when its real implementation lands.
 #include "control/Pressel.h"
 
-HRESULT CPressel::Bitmap(LONG, LONG, LONG, BSTR) { return E_NOTIMPL; }
