@@ -19,6 +19,8 @@ constexpr int kConvertTarget = 130;
 // Units of one character run, and the block values are narrowed in.
 constexpr LONG kRunUnits = 128;
 constexpr LONG kNarrowBlock = 256;
+// Largest piece of a text handed to AppendToLine at once.
+constexpr size_t kAppendPiece = 0x40000000;
 
 }  // namespace
 
@@ -142,8 +144,11 @@ HRESULT CPressel::Write(BSTR bBuffer) {
     if (!m_bPrinting) return SetError(0, kNoError, 0);
     // The copy ends at the first NUL: that is the length that is appended.
     BSTR bsCopy = SysAllocString(bBuffer);
-    UINT cch = bsCopy ? SysStringLen(bsCopy) : 0;
-    AppendToLine(bBuffer, static_cast<LONG>(cch * 2));
+    size_t cb = bsCopy ? size_t{SysStringLen(bsCopy)} * 2 : 0;
+    // In pieces a 32-bit count can carry, so that no length wraps.
+    const BYTE* pb = reinterpret_cast<const BYTE*>(bBuffer);
+    for (size_t done = 0; done < cb; done += kAppendPiece)
+        AppendToLine(pb + done, static_cast<LONG>(std::min(cb - done, kAppendPiece)));
     HRESULT hr = SetError(0, kNoError, 0);
     SysFreeString(bsCopy);
     return hr;

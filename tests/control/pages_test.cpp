@@ -261,23 +261,5 @@ TEST_F(Pages, FormFeedFromAFooterHandlerEnds) {
     EXPECT_EQ(Count("t\r"), 4u);
 }
 
-TEST_F(Pages, NothingHappensWithoutAJob) {
-    Job(10, 1, 1);
-    Line(u"a");
-    p_->m_bPrinting = 0;
-    size_t before = OutputSize();
-    LONG line = LineNo(), page = PageNo();
-    for (auto call : {&IPressel::NewLine, &IPressel::FormFeed, &IPressel::ActualFormFeed}) {
-        p_->SetError(static_cast<HRESULT>(0x80040D04), u"CPressel::No printer DC..", 11);
-        EXPECT_EQ((ip_->*call)(), S_OK);
-        EXPECT_EQ(LastError(), 0);
-    }
-    EXPECT_EQ(ip_->NoOrphan(50, 1), S_OK);
-    EXPECT_EQ(OutputSize(), before);
-    EXPECT_EQ(LineNo(), line);
-    EXPECT_EQ(PageNo(), page);
-    SetErrorInfo(0, nullptr);
-}
-
 }  // namespace
 }  // namespace text_test

@@ -42,18 +42,6 @@ TEST_F(Fonts, SequencesAppendedForEachTransition) {
     EXPECT_EQ(OutputSize(), 0u);  // selection only appends
 }
 
-TEST_F(Fonts, WithoutAJobOnlyTheStateChanges) {
-    p_->m_bPrinting = 0;
-    p_->SetError(static_cast<HRESULT>(0x80040D04), u"CPressel::No printer DC..", 11);
-    EXPECT_EQ(ip_->FontSelect(1, 3, 2), S_OK);
-    EXPECT_EQ(LastError(), 0);
-    EXPECT_EQ(p_->m_lineBuf.m_lLineBufLen, -1);
-    EXPECT_EQ(p_->m_lFontType, 1);
-    EXPECT_EQ(p_->m_lFontStyle, 3);
-    EXPECT_EQ(p_->m_lFontEffect, 2);
-    SetErrorInfo(0, nullptr);
-}
-
 TEST_F(Fonts, MissingOnSequenceStillRecordsTheState) {
     ParseSeq(u"", &p_->m_seqBoldOn);
     p_->m_lineBuf.m_lLineBufLen = -1;
