@@ -88,8 +88,9 @@ HANDLE RegisterDriver(const WCHAR* pszPortName, WCHAR* pszPath) {
     return RegisterDevice(u"LPT", 9, pszPath, reinterpret_cast<DWORD_PTR>(pszPortName));
 }
 
-// Leaves nothing of the link behind after a failed open.
-void DropLink() {
+// Leaves nothing of the link behind after a failed open: the mode flag
+// too, so that no later write or close takes a link for open.
+LONG DropLink() {
     if (g_hKtsbRegistration) {
         DeregisterDevice(g_hKtsbRegistration);
         g_hKtsbRegistration = nullptr;
@@ -98,6 +99,15 @@ void DropLink() {
         CloseHandle(g_hKtsbPort);
         g_hKtsbPort = INVALID_HANDLE_VALUE;
     }
+    g_bKtsbMode = 0;
+    return -1;
+}
+
+// A failure before this open registered anything: the state that exists
+// belongs to a link another control has open, and stays.
+LONG FailUnregistered() {
+    g_bKtsbMode = g_hKtsbRegistration ? 1 : 0;
+    return -1;
 }
 
 }  // namespace
@@ -109,7 +119,7 @@ LONG KtsbOpen(const WCHAR* /*pszDescription: the tokenizer holds OpenPort's copy
 
     WCHAR szPath[kPathUnits] = {};
     DWORD units = GetModuleFileNameW(nullptr, szPath, kPathUnits);
-    if (units == 0) return -1;
+    if (units == 0) return FailUnregistered();
     if (units >= kPathUnits) wcscpy(szPath, kDriverName);  // cut short: the directory is unknown
     else DriverBesideExecutable(szPath);
 
@@ -119,18 +129,22 @@ LONG KtsbOpen(const WCHAR* /*pszDescription: the tokenizer holds OpenPort's copy
         szPortName[kPortNameUnits] = 0;
     }
 
-    g_hKtsbRegistration = RegisterDriver(szPortName, szPath);
-    if (!g_hKtsbRegistration) {
+    // Kept apart until it succeeds: a failure must not overwrite the handle
+    // of a link another control still has open (its device name is taken).
+    HANDLE hRegistration = RegisterDriver(szPortName, szPath);
+    if (!hRegistration) {
         DWORD dwError = GetLastError();
         WCHAR szLine[kReportUnits];
         _snwprintf(szLine, kReportUnits, u"[%s] RegisterDevice Error = %d", szPath, static_cast<int>(dwError));
         ReportError(dwError, u"Error", szLine, u"RegisterDevice Error");
-        return -1;
+        return FailUnregistered();
     }
+    g_hKtsbRegistration = hRegistration;
 
     g_hKtsbPort = CreateFileW(kDeviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (g_hKtsbPort == INVALID_HANDLE_VALUE) {
         DWORD dwError = GetLastError();
+        g_hKtsbPort = INVALID_HANDLE_VALUE;
         DropLink();
         WCHAR szLine[kReportUnits];
         _snwprintf(szLine, kReportUnits, u"[LPT9:] CreateFile Error = %d", static_cast<int>(dwError));
@@ -144,10 +158,7 @@ LONG KtsbOpen(const WCHAR* /*pszDescription: the tokenizer holds OpenPort's copy
         DeviceIoControl(g_hKtsbPort, IOCTL_KTSB_CANCEL, nullptr, 0, nullptr, 0, &dwDone, nullptr);
         bReady = KtsbWaitIdle();
     }
-    if (!bReady) {
-        DropLink();
-        return -1;
-    }
+    if (!bReady) return DropLink();
     return FromHandle(g_hKtsbPort);
 }
 
