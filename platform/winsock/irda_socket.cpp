@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -84,9 +85,13 @@ int Socket::SetTimeout(bool sending, DWORD milliseconds) {
 void Socket::Shutdown() { ::shutdown(fd_, SHUT_RDWR); }
 
 std::shared_ptr<Socket> OpenSocket(int* error) {
-    if (KernelStackAllowed()) {
+    // A kernel without the family says so once; asking again would only
+    // repeat its module look-up on every socket.
+    static std::atomic<bool> kernelLacksIrda{false};
+    if (!kernelLacksIrda.load(std::memory_order_relaxed) && KernelStackAllowed()) {
         if (auto native = OpenNativeSocket(error)) return native;
         if (*error != 10047) return nullptr;  // the stack exists but failed
+        kernelLacksIrda.store(true, std::memory_order_relaxed);
     }
     return OpenEmulatedSocket(error);
 }
