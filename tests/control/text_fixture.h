@@ -160,7 +160,8 @@ protected:
     // The line buffer's content as bytes (the low byte of every unit).
     std::string LineUnits() const {
         std::string s;
-        for (LONG i = 0; i + 1 < p_->m_lineBuf.m_lLineBufLen; i += 2) s += static_cast<char>(p_->m_lineBuf.m_abLineBuf[i]);
+        const CLineBuf& line = p_->m_lineBuf;
+        for (LONG i = 0; i + 1 < line.m_lLineBufLen; i += 2) s += static_cast<char>(line.m_abLineBuf[i]);
         return s;
     }
 
