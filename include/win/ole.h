@@ -154,3 +154,4 @@ WINOLEAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 
 // ---- COM runtime: activation, type libraries and dispatch through them ----
 #include "win/objbase.h"
+#include "win/typelib.h"

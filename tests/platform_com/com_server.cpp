@@ -26,6 +26,7 @@ public:
         ++g_objects;
     }
     ~Calc() {
+        if (info_) info_->Release();
         --g_objects;
         --g_locks;
     }
@@ -47,16 +48,32 @@ public:
         return left;
     }
 
-    // IDispatch
+    // IDispatch, through the registered type library.
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override {
         if (!pctinfo) return E_POINTER;
-        *pctinfo = 0;
+        *pctinfo = 1;
         return S_OK;
     }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
+    STDMETHODIMP GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) override {
+        if (!ppTInfo) return E_POINTER;
+        *ppTInfo = nullptr;
+        if (iTInfo != 0) return DISP_E_BADINDEX;
+        HRESULT hr = LoadInfo();
+        if (FAILED(hr)) return hr;
+        info_->AddRef();
+        *ppTInfo = info_;
+        return S_OK;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
+        HRESULT hr = LoadInfo();
+        return FAILED(hr) ? hr : DispGetIDsOfNames(info_, rgszNames, cNames, rgDispId);
+    }
+    STDMETHODIMP Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                        EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
+        HRESULT hr = LoadInfo();
+        if (FAILED(hr)) return hr;
+        return DispInvoke(static_cast<ITestCalc*>(this), info_, dispIdMember, wFlags, pDispParams, pVarResult,
+                          pExcepInfo, puArgErr);
     }
 
     // ITestCalc
@@ -124,8 +141,19 @@ public:
     }
 
 private:
+    HRESULT LoadInfo() {
+        if (info_) return S_OK;
+        ITypeLib* lib = nullptr;
+        HRESULT hr = LoadRegTypeLib(LIBID_TestCalcLib, 1, 0, 0, &lib);
+        if (FAILED(hr)) return hr;
+        hr = lib->GetTypeInfoOfGuid(IID_ITestCalc, &info_);
+        lib->Release();
+        return hr;
+    }
+
     std::atomic<ULONG> refs_{1};
     LONG value_ = 0;
+    ITypeInfo* info_ = nullptr;
 };
 
 class Factory final : public IClassFactory {
@@ -193,7 +221,16 @@ SERVER_API HRESULT DllRegisterServer() {
     HMODULE self = LoadSelf();
     if (!self) return E_UNEXPECTED;
     HRESULT hr = PresselUpdateRegistryFromResource(self, 101, TRUE, nullptr);
+    WCHAR path[4096];
+    DWORD n = GetModuleFileNameW(self, path, 4096);
     FreeLibrary(self);
+    if (FAILED(hr)) return hr;
+    if (n == 0 || n >= 4096) return E_UNEXPECTED;
+    ITypeLib* lib = nullptr;
+    hr = LoadTypeLib(path, &lib);
+    if (FAILED(hr)) return hr;
+    hr = RegisterTypeLib(lib, path, nullptr);
+    lib->Release();
     return hr;
 }
 
