@@ -2,13 +2,16 @@
 // (bitmap/PrintableBitmap) and sent pass by pass in the printer's graphics
 // mode, straight to the port and around the line buffer.
 #include <algorithm>
-#include <climits>
 #include <cstdint>
+#include <limits>
 
 #include "bitmap/PrintableBitmap.h"
 #include "control/Pressel.h"
 
 namespace {
+
+// LONG is 32 bits wide; the C library's LONG_MAX is long's limit, not its.
+constexpr int64_t kLongMax = std::numeric_limits<LONG>::max();
 
 constexpr const WCHAR* kNoError = u"CPressel::No error..";
 constexpr const WCHAR* kNoValidFilename = u"CPressel::No valid filename..";
@@ -110,7 +113,7 @@ HRESULT CPressel::Bitmap(LONG _dwStartCol, LONG _dwHeight, LONG _dwWidth, BSTR _
     // that is empty or too large for the conversion has no array.
     const int64_t heightDots = int64_t{_dwHeight} * m_lGraphCharHeight;
     const int64_t widthDots = int64_t{_dwWidth} * m_lGraphCharWidth;
-    if (heightDots <= 0 || widthDots <= 0 || heightDots > LONG_MAX || widthDots > LONG_MAX)
+    if (heightDots <= 0 || widthDots <= 0 || heightDots > kLongMax || widthDots > kLongMax)
         return SetError(kErrNoBitmapArray, kNoBitmapArray, DISPID_Bitmap);
     const LONG startCol = std::max<LONG>(_dwStartCol, 1);
     // An image starting past the line prints as blank passes; the offset is
@@ -128,7 +131,7 @@ HRESULT CPressel::Bitmap(LONG _dwStartCol, LONG _dwHeight, LONG _dwWidth, BSTR _
     // The usable geometry keeps every pass inside the array; held to it
     // regardless, so that no pass can read past its end.
     passes = std::min<int64_t>(passes, cbArray / cbPerPass);
-    SendGraphics(pArray, static_cast<LONG>(std::min<int64_t>(cbPerPass, LONG_MAX)), static_cast<LONG>(passes));
+    SendGraphics(pArray, static_cast<LONG>(std::min<int64_t>(cbPerPass, kLongMax)), static_cast<LONG>(passes));
     FreePrintableBitmap(pArray);
 
     // The lines are counted although no page logic runs for them.
