@@ -53,8 +53,11 @@ protected:
         peer_ = std::thread([this, answers = std::move(answers)] {
             size_t next = 0;
             std::string pending;
-            while (!stop_) {
+            // After the stop, one last quiet read picks up what is still in flight.
+            for (;;) {
+                bool stopping = stop_;
                 std::string got = printer.Receive(20);
+                if (stopping && got.empty()) break;
                 received_ += got;
                 pending += got;
                 for (;;) {
