@@ -10,12 +10,14 @@ namespace pressel_tool {
 int RunReg(int argc, char** argv);
 int RunProfile(int argc, char** argv);
 int RunPrint(int argc, char** argv);
+int RunBitmap(int argc, char** argv);
 
 const Verb kVerbs[] = {
     {"help", "pressel help                      this text", nullptr},
     {"reg", "pressel reg import FILE | export [KEY]  merge a .reg file into the registry, or print it", RunReg},
     {"profile", "pressel profile show --ini FILE | --reg KEYPATH PRINTER  show a printer profile as a job loads it", RunProfile},
     {"print", "pressel print (--ini FILE | --reg KEYPATH) PRINTER [--output FILE] [--header T] [--footer T] TEXTFILE  print a text file as a job", RunPrint},
+    {"bitmap", "pressel bitmap (--ini FILE | --reg KEYPATH) PRINTER [--output FILE] [--col N] --height LINES --width COLUMNS IMAGE  print a bitmap file", RunBitmap},
 };
 const int kVerbCount = sizeof kVerbs / sizeof kVerbs[0];
 
