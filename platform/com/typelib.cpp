@@ -228,9 +228,16 @@ public:
         if (!chosen) return DISP_E_MEMBERNOTFOUND;
         if (!pvInstance) return E_INVALIDARG;
         if (t.kind == TKIND_DISPATCH) {
+            // An IDispatch::Invoke that forwards here again would recurse
+            // without end; legitimate nesting (event handlers) stays shallow.
+            thread_local int depth = 0;
+            if (depth >= 64) return DISP_E_BADCALLEE;
+            ++depth;
             auto* dispatch = static_cast<IDispatch*>(pvInstance);
-            return dispatch->Invoke(memid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, pDispParams, pVarResult,
-                                    pExcepInfo, puArgErr);
+            HRESULT hr = dispatch->Invoke(memid, IID_NULL, LOCALE_USER_DEFAULT, wFlags, pDispParams, pVarResult,
+                                          pExcepInfo, puArgErr);
+            --depth;
+            return hr;
         }
         return InvokeVtable(*chosen, pvInstance, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     }

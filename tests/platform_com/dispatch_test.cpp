@@ -251,4 +251,38 @@ TEST_F(DispatchTest, DispinterfaceInvokeGoesToTheSinksDispatch) {
     events->Release();
 }
 
+// A dispatch that forwards to the dispinterface's type info, which forwards back.
+class LoopSink final : public IDispatch {
+public:
+    explicit LoopSink(ITypeInfo* info) : info_(info) {}
+    STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
+                        UINT* argErr) override {
+        ++calls;
+        return DispInvoke(this, info_, id, flags, params, result, excep, argErr);
+    }
+    int calls = 0;
+
+private:
+    ITypeInfo* info_;
+};
+
+TEST_F(DispatchTest, ForwardingLoopEndsWithAnError) {
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_TestCalcLib, 1, 0, 0, &lib), S_OK);
+    ITypeInfo* events = nullptr;
+    ASSERT_EQ(lib->GetTypeInfoOfGuid(DIID_ITestCalcEvents, &events), S_OK);
+    lib->Release();
+    LoopSink sink(events);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(DispInvoke(&sink, events, 1, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), DISP_E_BADCALLEE);
+    EXPECT_EQ(sink.calls, 64);
+    events->Release();
+}
+
 }  // namespace
