@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "core/errno_map.h"
@@ -39,6 +40,9 @@ struct LinuxDeviceList {
     uint32_t len;
     LinuxDeviceInfo dev[kMaxListed];
 };
+
+static_assert(sizeof(LinuxSockaddrIrda) == 36 && offsetof(LinuxSockaddrIrda, sir_addr) == 4, "kernel layout");
+static_assert(sizeof(LinuxDeviceInfo) == 36 && offsetof(LinuxDeviceInfo, info) == 8, "kernel layout");
 
 // "LSAP-SELn" names a selector directly; any other name is looked up in
 // the peer's information base by the kernel.
