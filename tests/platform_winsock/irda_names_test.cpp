@@ -36,18 +36,6 @@ TEST(IrdaNames, EntryNamesParseOrAreIgnored) {
     }
 }
 
-TEST(IrdaNames, FormattedNamesParseBack) {
-    for (std::string name : {"", "Printer", "a.b/c%d", "sp ace", "\x7f\xe9"}) {
-        EntryName entry{{1, 2, 3, 0xAB}, name, "LSAP-SEL002", {}};
-        std::string file = FormatEntryName(entry);
-        EXPECT_EQ(file.find('/'), std::string::npos) << file;
-        auto back = ParseEntryName(file);
-        ASSERT_TRUE(back) << file;
-        EXPECT_EQ(back->name, name);
-        EXPECT_EQ(back->id, entry.id);
-    }
-}
-
 TEST(IrdaNames, LsapSelectors) {
     const std::pair<const char*, int> cases[] = {
         {"LSAP-SEL002", 2}, {"LSAP-SEL2", 2}, {"LSAP-SEL127", 127}, {"LSAP-SEL0", -1}, {"LSAP-SEL128", -1},
