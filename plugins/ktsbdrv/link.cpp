@@ -223,6 +223,7 @@ BOOL Link::Query(BYTE out[6]) {
         out[kQueryCode] = reply.code;
         out[kQueryRetries] = static_cast<BYTE>(retries_ & 0xFF);
         out[kQueryRetries + 1] = static_cast<BYTE>(retries_ >> 8);
+        if (out[kQueryBusy]) Sleep(kBusyPauseMs);
         return TRUE;
     }
     status_ = outcome == Outcome::kLineFault ? kCodeLineFault : kCodeLinkLost;

@@ -81,6 +81,8 @@ public:
     // Pause before reporting a refusal, so that a caller repeating at once
     // does not spin on the line.
     static constexpr DWORD kRefusalPauseMs = 50;
+    // Pause after a busy answer to a query, for callers that poll at once.
+    static constexpr DWORD kBusyPauseMs = 20;
 };
 
 }  // namespace ktsb

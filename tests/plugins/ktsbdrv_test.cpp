@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 
+#include "frame.h"
 #include "ktsb_peer.h"
 #include "plugins/ktsbdrv/ktsbdrv.h"
 #include "win/base.h"
@@ -251,6 +253,24 @@ TEST_F(KtsbDriver, CancelClearsARefusedWriteAndIsAcceptedBeforeBind) {
     EXPECT_EQ(Write("lost"), 0);  // after a cancel, the same bytes are a new write
     EXPECT_EQ(peer_->Delivered(), "lost");
     EXPECT_EQ(peer_->Seen().cancel, 2);
+}
+
+TEST_F(KtsbDriver, CancelFromAnotherThreadStopsAWriteInProgress) {
+    Open();
+    Bind();
+    const std::string job = Pattern(800 * ktsb::kMaxPayload);
+    std::thread writer([&] {
+        DWORD written = 0;
+        WriteFile(device_, job.data(), static_cast<DWORD>(job.size()), &written, nullptr);
+    });
+    while (peer_->Seen().data < 5) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(Control(IOCTL_KTSB_CANCEL));
+    writer.join();
+    std::string delivered = peer_->Delivered();
+    EXPECT_LT(delivered.size(), job.size());
+    EXPECT_EQ(job.compare(0, delivered.size(), delivered), 0);
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(peer_->Log().back(), 'C');
 }
 
 TEST_F(KtsbDriver, RegistrationNeedsASerialPortNameAndOpeningNeedsThePort) {
