@@ -8,7 +8,16 @@ namespace {
 
 // The dialog: a Cancel button press (WM_COMMAND IDCANCEL) cancels the job of
 // the control kept in the window's user data.
+// WM_USER + 5 posts itself again every time it is handled.
+constexpr UINT kEcho = WM_USER + 5;
+int g_echoes = 0;
+
 LRESULT CALLBACK DialogProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == kEcho) {
+        ++g_echoes;
+        PostMessageW(hWnd, kEcho, 0, 0);
+        return 0;
+    }
     if (msg == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
         reinterpret_cast<IPressel*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA))->Cancel();
         return 0;
@@ -71,6 +80,30 @@ TEST_F(AbortFixture, CancelFromTheDialogStopsALineBetweenChunks) {
     EXPECT_EQ(Read(out_), Bytes("^@^N^N") + std::string(62, 'x'));  // no shut-down characters either
     EXPECT_EQ(sink_.notifications, (std::vector<Pair>{{1, 10}}));
     EXPECT_EQ(PrinterDC(ip_), -1);
+}
+
+TEST_F(AbortFixture, EscapeInTheDialogActsAsItsCancelButton) {
+    WriteIni("");
+    ASSERT_EQ(Start(DialogHandle()), 0);
+    PostMessageW(dlg_, WM_KEYDOWN, VK_ESCAPE, 0);
+    Line(ip_, u"never");
+    EXPECT_FALSE(StillPrinting(ip_));
+    EXPECT_EQ(sink_.notifications, (std::vector<Pair>{{1, 10}}));
+    ip_->Finish();
+    EXPECT_EQ(Read(out_), Bytes("^@^N"));
+}
+
+TEST_F(AbortFixture, AHandlerThatKeepsPostingCannotHoldTheJob) {
+    WriteIni("");
+    ASSERT_EQ(Start(DialogHandle()), 0);
+    g_echoes = 0;
+    PostMessageW(dlg_, kEcho, 0, 0);
+    Line(ip_, u"a");
+    Line(ip_, u"b");
+    EXPECT_TRUE(StillPrinting(ip_));
+    EXPECT_GT(g_echoes, 0);
+    ip_->Finish();
+    EXPECT_EQ(Read(out_), Bytes("^@^N^Na\r\n^Nb\r\n^N\f\r\n"));
 }
 
 TEST_F(AbortFixture, WithoutADialogNoMessageIsTouched) {
