@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -48,7 +49,8 @@ std::u16string Format(const char* pattern, const std::u16string& a, long n) {
 class KtsbLink : public ::testing::Test {
 protected:
     void SetUp() override {
-        port_test::UseScratchRegistry();
+        scratch_ = ktsb_test::UseScratchRegistry("ktsb-link");
+        ASSERT_FALSE(scratch_.empty());
         ASSERT_TRUE(line_.Open());
         for (const char16_t* name : {u"COM1:", u"COM7:", u"COM10:"})
             ASSERT_TRUE(ktsb_test::MapComPort(name, line_.slaveName));
@@ -72,6 +74,8 @@ protected:
         g_pCurrentInstance = nullptr;
         ExpectNoLink();
         peer_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(scratch_, ec);
     }
 
     LONG Open(const char16_t* description) {
@@ -94,6 +98,7 @@ protected:
 
     Notes& notes() { return control_.sink.notes; }
 
+    std::string scratch_;
     ktsb_test::PtyLine line_;
     std::unique_ptr<KtsbPeer> peer_;
     port_test::Control control_;
