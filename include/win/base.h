@@ -63,6 +63,9 @@ WINBASEAPI FARPROC WINAPI GetProcAddressW(HMODULE hModule, LPCWSTR lpProcName);
 WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 
+// Debug output: the text goes to standard error as it is.
+WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
+
 // Code pages.
 #define CP_ACP 0u
 #define CP_OEMCP 1u
