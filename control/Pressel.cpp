@@ -30,48 +30,9 @@ HRESULT CPressel::CreateInstance(REFIID riid, void** ppv) {
     return hr;
 }
 
-HRESULT CPressel::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IPressel) {
-        *ppv = static_cast<IPressel*>(this);
-    } else if (riid == IID_IConnectionPointContainer) {
-        *ppv = static_cast<IConnectionPointContainer*>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG CPressel::AddRef() { return ++m_cRef; }
-
-ULONG CPressel::Release() {
-    ULONG left = --m_cRef;
-    if (left == 0) {
-        EndJobOnRelease();
-        delete this;
-    }
-    return left;
-}
-
-HRESULT CPressel::GetTypeInfoCount(UINT* /*pctinfo*/) { return E_NOTIMPL; }
-
-HRESULT CPressel::GetTypeInfo(UINT /*iTInfo*/, LCID /*lcid*/, ITypeInfo** ppTInfo) {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT CPressel::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* /*rgszNames*/, UINT /*cNames*/, LCID /*lcid*/,
-                                DISPID* /*rgDispId*/) {
-    return E_NOTIMPL;
-}
-
-HRESULT CPressel::Invoke(DISPID /*dispIdMember*/, REFIID /*riid*/, LCID /*lcid*/, WORD /*wFlags*/,
-                         DISPPARAMS* /*pDispParams*/, VARIANT* /*pVarResult*/, EXCEPINFO* /*pExcepInfo*/,
-                         UINT* /*puArgErr*/) {
-    return E_NOTIMPL;
-}
+// QueryInterface, AddRef, Release and the IDispatch members are the
+// automation library's (automation/pressel_com.cpp): they depend on
+// aggregation and on the registered type library.
 
 // Properties. A null out-pointer gets E_POINTER rather than a crash.
 

@@ -3,6 +3,7 @@
 // and the module-wide instance registries.
 #pragma once
 
+#include "automation/PresselOle.h"
 #include "control/events.h"
 #include "pressel/IPressel.h"
 #include "profile/PrinterSettings.h"
@@ -201,6 +202,33 @@ public:
     // stops at once when the job ends during a send.
     void SendGraphics(const BYTE* pArray, LONG cbPerPass, LONG cPasses);
     // End of bitmap printing.
+
+    // Automation (automation/): identity with aggregation, dispatch through
+    // the registered type library, and the OLE embedding interfaces.
+    // QueryInterface, AddRef and Release delegate to the controlling unknown
+    // when the control is aggregated; these are the object's own.
+    HRESULT InnerQueryInterface(REFIID riid, void** ppv);
+    ULONG InnerAddRef();
+    ULONG InnerRelease();
+    // A new control inside pUnkOuter: only IUnknown may be asked for (it is
+    // the inner unknown); otherwise CLASS_E_NOAGGREGATION.
+    static HRESULT CreateAggregated(IUnknown* pUnkOuter, REFIID riid, void** ppv);
+    class CInnerUnknown final : public IUnknown {
+    public:
+        explicit CInnerUnknown(CPressel* pOwner) : m_pOwner(pOwner) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            return m_pOwner->InnerQueryInterface(riid, ppv);
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return m_pOwner->InnerAddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return m_pOwner->InnerRelease(); }
+
+    private:
+        CPressel* m_pOwner;
+    };
+    CInnerUnknown m_innerUnknown{this};
+    IUnknown* m_pUnkOuter = nullptr;  // not counted: the outer object owns us
+    CPresselOle m_ole{this};
+    // End of automation.
 
 private:
     // Only Release destroys the object.
