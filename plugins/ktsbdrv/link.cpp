@@ -35,6 +35,7 @@ bool Link::Open() {
         dcb.fOutX = 0;
         dcb.fInX = 0;
         SetCommState(h, &dcb);
+        if (dcb.BaudRate) baud_ = dcb.BaudRate;
     }
     serial_ = h;
     rx_.clear();
@@ -89,7 +90,9 @@ Link::Outcome Link::Exchange(BYTE type, BYTE seq, const BYTE* payload, size_t si
     if (!WriteFile(serial_, frame.data(), static_cast<DWORD>(frame.size()), &written, nullptr) ||
         written != frame.size())
         return Outcome::kLineFault;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyTimeoutMs_.load());
+    // Ten bits a byte on the line, for the frame out and the answer back.
+    DWORD lineMs = static_cast<DWORD>((frame.size() + kFrameOverhead + kReplyPayload) * 10 * 1000 / baud_) + 1;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(replyTimeoutMs_.load() + lineMs);
     Outcome outcome = AwaitReply(seq, deadline, reply);
     if (outcome == Outcome::kAck || outcome == Outcome::kNak) lastCode_ = reply->code;
     return outcome;

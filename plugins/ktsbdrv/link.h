@@ -41,7 +41,8 @@ public:
     // does not answer, and the status word then reports the lost link.
     BOOL Query(BYTE out[6]);
     WORD Status() const { return status_.load(); }
-    // A read-total constant other than 0 and MAXDWORD becomes the reply timeout.
+    // A read-total constant other than 0 and MAXDWORD becomes the reply
+    // timeout (the printer's part of it).
     void SetTimeouts(const COMMTIMEOUTS& timeouts);
 
 private:
@@ -62,6 +63,7 @@ private:
     std::atomic<WORD> status_{0};
     std::atomic<bool> abort_{false};
     std::atomic<DWORD> replyTimeoutMs_{kDefaultReplyTimeoutMs};
+    DWORD baud_ = 9600;
     bool bound_ = false;
     BYTE seq_ = 1;        // of the next data frame
     int failures_ = 0;    // transmission faults in a row
@@ -76,7 +78,9 @@ private:
     } pending_;
 
 public:
-    static constexpr DWORD kDefaultReplyTimeoutMs = 300;
+    // The printer's time to answer, on top of the time the frame takes on
+    // the line at the port's rate.
+    static constexpr DWORD kDefaultReplyTimeoutMs = 500;
     static constexpr int kMaxFailures = kMaxLineFaults;
     // Pause before reporting a refusal, so that a caller repeating at once
     // does not spin on the line.
