@@ -1,5 +1,6 @@
 // The KTSB link driver, loaded for real by the stream-device manager and
 // talking to a printer peer on a pseudo-terminal mapped as "COM7:".
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -281,6 +282,24 @@ TEST_F(KtsbDriver, CancelFromAnotherThreadStopsAWriteInProgress) {
     EXPECT_EQ(job.compare(0, delivered.size(), delivered), 0);
     EXPECT_EQ(Status(), 0);
     EXPECT_EQ(peer_->Log().back(), 'C');
+}
+
+// The export library's controls reach the driver on a handle its caller opened.
+TEST_F(KtsbDriver, ExportLibraryBindsAndCancelsThroughTheDriver) {
+    void* ondrel = dlopen(PRESSEL_LIB_DIR "/libondrel.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(ondrel, nullptr) << dlerror();
+    using Control = int (*)(HANDLE);
+    auto bind = reinterpret_cast<Control>(dlsym(ondrel, "KtsbDevIOCBind"));
+    auto cancel = reinterpret_cast<Control>(dlsym(ondrel, "KtsbCancel"));
+    ASSERT_TRUE(bind && cancel);
+    Open();
+    EXPECT_EQ(bind(device_), 1);
+    EXPECT_EQ(Status(), 0);
+    EXPECT_EQ(cancel(device_), 1);
+    EXPECT_EQ(peer_->Log(), "BC");
+    EXPECT_EQ(Write("via exports"), 0);
+    EXPECT_EQ(peer_->Delivered(), "via exports");
+    dlclose(ondrel);
 }
 
 TEST_F(KtsbDriver, RegistrationNeedsASerialPortNameAndOpeningNeedsThePort) {
