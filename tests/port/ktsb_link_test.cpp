@@ -123,8 +123,12 @@ TEST_F(KtsbLink, OpenRegistersBindsCancelsAndWaitsThenWritesArrive) {
     EXPECT_NE(port::g_hKtsbRegistration, nullptr);
     EXPECT_EQ(control_->m_bFilePort, 0);
     // The executable's directory first, then the bare name the loader finds.
+    WCHAR exe[260] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, exe, 260), 0u);
+    std::u16string dir(exe);
+    dir.resize(dir.rfind(u'/') + 1);
     EXPECT_EQ(Only(trace, "RegisterDevice"),
-              (std::vector<std::string>{"RegisterDevice(LPT,9," PRESSEL_BIN_DIR "/ktsbdrv.dll)",
+              (std::vector<std::string>{"RegisterDevice(LPT,9," + std::string(dir.begin(), dir.end()) + "ktsbdrv.dll)",
                                         "RegisterDevice(LPT,9,ktsbdrv.dll)"}));
     EXPECT_EQ(Only(trace, "SetCommTimeouts").front(), "SetCommTimeouts(0,0,0,0,0)");
     EXPECT_EQ(peer_->Log(), "BCQ");
