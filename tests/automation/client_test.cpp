@@ -53,5 +53,21 @@ TEST_F(ClientTest, UnregisteredProgramIdentifierIsReported) {
     EXPECT_EQ(events, "NotifyMessage 1 8\nLastError 0x80040D01\n");
 }
 
+TEST_F(ClientTest, RegisterAndUnregisterVerbsRunTheLibraryEntryPoints) {
+    const std::string pressel = std::string(PRESSEL_BIN_DIR) + "/pressel ";
+    auto run = [&](const std::string& args) {
+        int rc = std::system((pressel + args + " 2>/dev/null").c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    CLSID clsid;
+    EXPECT_EQ(run("register"), 0);
+    EXPECT_EQ(CLSIDFromProgID(u"Quendrix.Pressel", &clsid), S_OK);
+    EXPECT_TRUE(clsid == CLSID_Pressel);
+    EXPECT_EQ(run("unregister"), 0);
+    EXPECT_EQ(CLSIDFromProgID(u"Quendrix.Pressel", &clsid), CO_E_CLASSSTRING);
+    EXPECT_EQ(run("register '" + Path("missing.so") + "'"), 1);
+    EXPECT_EQ(run("register a b"), 2);
+}
+
 }  // namespace
 }  // namespace automation_test

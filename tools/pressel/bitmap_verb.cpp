@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "control/Pressel.h"
 #include "tools/pressel/job_common.h"
 #include "tools/pressel/verbs.h"
 
@@ -93,19 +92,14 @@ const char* BitmapErrorText(LONG code) {
 }
 
 // Prints the image; false when the control refused it or the job stopped.
-bool PrintImage(IPressel* ip, const Options& o, const std::u16string& image) {
-    BSTR bs = SysAllocStringLen(image.data(), static_cast<UINT>(image.size()));
-    ip->Bitmap(o.col, o.height, o.width, bs);
-    SysFreeString(bs);
-    LONG lError = 0;
-    ip->get_LastError(&lError);
+bool PrintImage(PresselClient& control, const Options& o, const std::u16string& image) {
+    control.Bitmap(o.col, o.height, o.width, image);
+    LONG lError = control.LastError();
     if (lError != 0) {
         std::fprintf(stderr, "pressel bitmap: %s [0x%08X]\n", BitmapErrorText(lError), static_cast<unsigned>(lError));
         return false;
     }
-    VARIANT_BOOL printing = VARIANT_FALSE;
-    ip->get_StillPrinting(&printing);
-    return printing == VARIANT_TRUE;
+    return control.StillPrinting();
 }
 
 }  // namespace
@@ -126,7 +120,7 @@ int RunBitmap(int argc, char** argv) {
     std::filesystem::path full = std::filesystem::absolute(o.image, ec);
     std::u16string image = Wide(ec ? o.image : full.string());
 
-    bool complete = RunJob("bitmap", o, [&](IPressel* ip) { return PrintImage(ip, o, image); });
+    bool complete = RunJob("bitmap", o, [&](PresselClient& control) { return PrintImage(control, o, image); });
     if (complete && !o.quiet) {
         std::fprintf(stderr, "pressel bitmap: printed %s, %d lines by %d columns from column %d, on %s%s%s\n",
                      o.image.c_str(), static_cast<int>(o.height), static_cast<int>(o.width),

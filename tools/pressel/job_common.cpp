@@ -33,7 +33,7 @@ class JobSink final : public IDispatch {
 public:
     JobSink(const char* verb, const JobOptions& o) : m_verb(verb), m_options(o) {}
 
-    IPressel* m_pControl = nullptr;
+    PresselClient* m_pControl = nullptr;
     bool m_bEndedNormally = false;
     bool m_bFailed = false;
 
@@ -69,15 +69,11 @@ private:
     void OnHeader(LONG lFooter) {
         const std::string& pattern = lFooter ? m_options.footer : m_options.header;
         if (pattern.empty() || !m_pControl) return;
-        LONG lPage = 0;
-        m_pControl->get_PageNo(&lPage);
+        LONG lPage = m_pControl->PageNo();
         std::string text = pattern;
         for (size_t at; (at = text.find("{page}")) != std::string::npos;)
             text.replace(at, 6, std::to_string(lPage));
-        std::u16string wide = Wide(text);
-        BSTR bs = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-        m_pControl->Write(bs);
-        SysFreeString(bs);
+        m_pControl->Write(Wide(text));
         m_pControl->NewLine();
     }
 
@@ -111,21 +107,6 @@ private:
     const char* m_verb;
     const JobOptions& m_options;
 };
-
-// Connects the sink to the control's events; the cookie for Unadvise.
-IConnectionPoint* Connect(IPressel* ip, IDispatch* sink, DWORD* cookie) {
-    IConnectionPointContainer* cpc = nullptr;
-    if (FAILED(ip->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)))) return nullptr;
-    IConnectionPoint* cp = nullptr;
-    HRESULT hr = cpc->FindConnectionPoint(DIID__IPresselEvents, &cp);
-    cpc->Release();
-    if (FAILED(hr)) return nullptr;
-    if (FAILED(cp->Advise(sink, cookie))) {
-        cp->Release();
-        return nullptr;
-    }
-    return cp;
-}
 
 }  // namespace
 
@@ -163,43 +144,36 @@ bool CheckProfileOptions(const char* verb, const JobOptions& o) {
 
 bool JobInterrupted() { return g_interrupted != 0; }
 
-bool RunJob(const char* verb, const JobOptions& o, const std::function<bool(IPressel*)>& body) {
-    IPressel* ip = nullptr;
-    if (FAILED(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip)))) {
-        std::fprintf(stderr, "pressel %s: the control could not be created\n", verb);
+bool RunJob(const char* verb, const JobOptions& o, const std::function<bool(PresselClient&)>& body) {
+    if (FAILED(CoInitialize(nullptr))) {
+        std::fprintf(stderr, "pressel %s: COM could not be initialised\n", verb);
         return false;
     }
     JobSink sink(verb, o);
-    sink.m_pControl = ip;
-    DWORD cookie = 0;
-    IConnectionPoint* cp = Connect(ip, &sink, &cookie);
-    if (!cp) {
-        std::fprintf(stderr, "pressel %s: cannot connect to the control's events\n", verb);
-        ip->Release();
-        return false;
+    bool sent = false;
+    {
+        PresselClient control;
+        std::string why;
+        if (!control.Create(verb, o.quiet, &why)) {
+            std::fprintf(stderr, "pressel %s: %s\n", verb, why.c_str());
+            CoUninitialize();
+            return false;
+        }
+        if (!control.Advise(&sink)) {
+            std::fprintf(stderr, "pressel %s: cannot connect to the control's events\n", verb);
+            CoUninitialize();
+            return false;
+        }
+        sink.m_pControl = &control;
+        g_interrupted = 0;
+        auto previous = std::signal(SIGINT, OnInterrupt);
+        LONG lStarted = control.StartLP(Wide(o.reg), Wide(o.printer), Wide(o.output), 0, Wide(o.ini));
+        sent = lStarted == 0 && body(control);
+        control.Finish();
+        std::signal(SIGINT, previous);
+        sink.m_pControl = nullptr;
     }
-    g_interrupted = 0;
-    auto previous = std::signal(SIGINT, OnInterrupt);
-
-    std::u16string printer = Wide(o.printer), output = Wide(o.output);
-    std::u16string iniName = Wide(o.ini), regPath = Wide(o.reg);
-    BSTR bsPrinter = SysAllocString(printer.c_str());
-    BSTR bsOutput = SysAllocString(output.c_str());
-    BSTR bsIniName = SysAllocString(iniName.c_str());
-    BSTR bsIniFile = SysAllocString(regPath.c_str());
-    LONG lStarted = -1;
-    ip->StartLP(bsIniFile, bsPrinter, bsOutput, 0, bsIniName, &lStarted);
-    bool sent = lStarted == 0 && body(ip);
-    ip->Finish();
-    SysFreeString(bsPrinter);
-    SysFreeString(bsOutput);
-    SysFreeString(bsIniName);
-    SysFreeString(bsIniFile);
-
-    std::signal(SIGINT, previous);
-    cp->Unadvise(cookie);
-    cp->Release();
-    ip->Release();
+    CoUninitialize();
 
     bool complete = sent && sink.m_bEndedNormally && !sink.m_bFailed;
     if (!complete && !sink.m_bFailed) std::fprintf(stderr, "pressel %s: the job did not complete\n", verb);

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "control/Pressel.h"
+#include "tools/pressel/automation_client.h"
 
 namespace pressel_tool {
 
@@ -35,11 +35,11 @@ bool CheckProfileOptions(const char* verb, const JobOptions& o);
 // True once SIGINT arrived during RunJob: the body should abort the job.
 bool JobInterrupted();
 
-// Creates a control, starts the job with the options' profile, printer and
+// Creates a control as an automation client, starts the job with the options' profile, printer and
 // output, runs body while the job runs (body returns false when it stopped
 // early), finishes the job and reports failures and printer conditions on
 // stderr as "pressel VERB: ...". Page headers and footers come from the
 // options. True when the job completed.
-bool RunJob(const char* verb, const JobOptions& o, const std::function<bool(IPressel*)>& body);
+bool RunJob(const char* verb, const JobOptions& o, const std::function<bool(PresselClient&)>& body);
 
 }  // namespace pressel_tool

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "control/Pressel.h"
 #include "tools/pressel/job_common.h"
 #include "tools/pressel/verbs.h"
 #include "win/base.h"
@@ -73,7 +72,7 @@ bool ReadInput(const std::string& name, std::string* text) {
 }
 
 // Sends the text line by line; false when the job stopped on the way.
-bool PrintText(IPressel* ip, const std::string& text, const Options& o) {
+bool PrintText(PresselClient& control, const std::string& text, const Options& o) {
     std::vector<std::string> lines;
     std::stringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -86,12 +85,10 @@ bool PrintText(IPressel* ip, const std::string& text, const Options& o) {
 
     for (size_t n = 0; n < lines.size(); ++n) {
         if (JobInterrupted()) {
-            ip->UserAbort();
+            control.UserAbort();
             return false;
         }
-        VARIANT_BOOL printing = VARIANT_FALSE;
-        ip->get_StillPrinting(&printing);
-        if (printing != VARIANT_TRUE) return false;
+        if (!control.StillPrinting()) return false;
 
         // A form feed ends the text before it as a line and starts a page.
         const std::string& line = lines[n];
@@ -101,20 +98,17 @@ bool PrintText(IPressel* ip, const std::string& text, const Options& o) {
             size_t ff = line.find('\f', start);
             std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
             if (!piece.empty()) {
-                std::u16string wide = Wide(piece);
-                BSTR bs = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-                ip->Write(bs);
-                SysFreeString(bs);
+                control.Write(Wide(piece));
                 pending = true;
             }
             if (ff == std::string::npos) break;
-            if (pending) ip->NewLine();
-            ip->FormFeed();
+            if (pending) control.NewLine();
+            control.FormFeed();
             pending = false;
             sawFormFeed = true;
             start = ff + 1;
         }
-        if (pending || !sawFormFeed) ip->NewLine();
+        if (pending || !sawFormFeed) control.NewLine();
 
         if (progress) {
             if (tty) {
@@ -144,7 +138,7 @@ int RunPrint(int argc, char** argv) {
         return kBadUsage;
     }
 
-    bool complete = RunJob("print", o, [&](IPressel* ip) { return PrintText(ip, text, o); });
+    bool complete = RunJob("print", o, [&](PresselClient& control) { return PrintText(control, text, o); });
     if (complete && !o.quiet) {
         size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
         if (!text.empty() && text.back() != '\n') ++lines;
