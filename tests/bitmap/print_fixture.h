@@ -35,7 +35,7 @@ inline std::string Bmp24(int w, int h, const Pixel& black) {
     std::string f = "BM";
     put(f, 54 + stride * static_cast<uint32_t>(h), 4), put(f, 0, 4), put(f, 54, 4);
     put(f, 40, 4), put(f, static_cast<uint32_t>(w), 4), put(f, static_cast<uint32_t>(h), 4), put(f, 1, 2), put(f, 24, 2);
-    put(f, 0, 24);
+    f.append(24, '\0');  // compression, image size, resolutions, colours
     for (int y = h - 1; y >= 0; --y) {
         for (int x = 0; x < w; ++x) f.append(3, black(x, y) ? '\0' : '\xFF');
         f.append(stride - static_cast<uint32_t>(w) * 3, '\0');
