@@ -144,7 +144,6 @@ LONG KtsbOpen(const WCHAR* /*pszDescription: the tokenizer holds OpenPort's copy
     g_hKtsbPort = CreateFileW(kDeviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (g_hKtsbPort == INVALID_HANDLE_VALUE) {
         DWORD dwError = GetLastError();
-        g_hKtsbPort = INVALID_HANDLE_VALUE;
         DropLink();
         WCHAR szLine[kReportUnits];
         _snwprintf(szLine, kReportUnits, u"[LPT9:] CreateFile Error = %d", static_cast<int>(dwError));
