@@ -188,8 +188,6 @@ public:
     static BOOL AbortProc(LONG hPort, int nReserved);
     // The first registered instance whose port is hPort, or null.
     static CPressel* FindInstanceByPort(LONG hPort);
-    // The line holds more than the font state its last flush left.
-    BOOL LineHoldsText();
     // The last reference is going while a job is open: the job is finished
     // so that the port is closed and no registry keeps the object.
     void EndJobOnRelease();

@@ -1,7 +1,5 @@
 // The end of a job (Finish), stopping one (Cancel, UserAbort), and the abort
 // procedure that keeps the caller's dialog alive while output goes out.
-#include <cstring>
-
 #include "control/Pressel.h"
 #include "win/base.h"
 #include "win/user.h"
@@ -49,27 +47,11 @@ BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
     return p ? p->m_bPrinting : 0;
 }
 
-BOOL CPressel::LineHoldsText() {
-    // After each flush the line holds exactly the font state FlushLine
-    // places; anything else was written since.
-    LONG cb = m_lineBuf.m_lLineBufLen;
-    if (cb <= 0) return 0;
-    BYTE abSaved[CLineBuf::kLineBufSize];
-    std::memcpy(abSaved, m_lineBuf.m_abLineBuf, static_cast<size_t>(cb) + 2);
-    m_lineBuf.m_lLineBufLen = -1;
-    static_cast<IPressel*>(this)->FontSelect(m_lFontType, m_lFontStyle, m_lFontEffect);
-    LONG cbState = m_lineBuf.m_lLineBufLen < 0 ? 0 : m_lineBuf.m_lLineBufLen;
-    BOOL bText = cbState != cb || std::memcmp(abSaved, m_lineBuf.m_abLineBuf, static_cast<size_t>(cb)) != 0;
-    std::memcpy(m_lineBuf.m_abLineBuf, abSaved, static_cast<size_t>(cb) + 2);
-    m_lineBuf.m_lLineBufLen = cb;
-    return bText;
-}
-
 HRESULT CPressel::Finish() {
     IPressel* self = this;
-    // Text written after the last line end would otherwise be dropped with
-    // the buffer: it is ended as a line of its own.
-    if (m_bPrinting && !m_bMeasuringFooter && LineHoldsText()) self->NewLine();
+    // The last page is ended only when a line was started on it; text
+    // written after the last line end is printed only if the body still has
+    // room (callers end their lines with NewLine).
     self->FormFeed();
 
     if (m_hPort != -1) {

@@ -142,16 +142,16 @@ void CPressel::SendDirect(const void* pData, LONG cbData, BOOL bAsValues) {
 
 HRESULT CPressel::Write(BSTR bBuffer) {
     if (!m_bPrinting) return SetError(0, kNoError, 0);
-    // The copy ends at the first NUL: that is the length that is appended.
-    BSTR bsCopy = SysAllocString(bBuffer);
-    size_t cb = bsCopy ? size_t{SysStringLen(bsCopy)} * 2 : 0;
+    // The text up to its first NUL is appended. It is measured in place
+    // rather than through a transient copy, so that a line costs no allocation.
+    size_t cch = 0;
+    for (size_t cchMax = bBuffer ? SysStringLen(bBuffer) : 0; cch < cchMax && bBuffer[cch]; ++cch) {}
+    size_t cb = cch * 2;
     // In pieces a 32-bit count can carry, so that no length wraps.
     const BYTE* pb = reinterpret_cast<const BYTE*>(bBuffer);
     for (size_t done = 0; done < cb; done += kAppendPiece)
         AppendToLine(pb + done, static_cast<LONG>(std::min(cb - done, kAppendPiece)));
-    HRESULT hr = SetError(0, kNoError, 0);
-    SysFreeString(bsCopy);
-    return hr;
+    return SetError(0, kNoError, 0);
 }
 
 HRESULT CPressel::WriteBytes(BSTR bBuffer, LONG lBytes) {

@@ -44,17 +44,17 @@ TEST_F(JobFixture, StartupRunComesAfterTheDelayThenInitAndFont) {
     EXPECT_EQ(PrinterDC(ip_), -1);
 }
 
-TEST_F(JobFixture, WholeJobWithPagesAndTextLeftWithoutALineEnd) {
+TEST_F(JobFixture, WholeJobWithPagesAndTextLeftWithoutALineEndOnAFullPage) {
     WriteIni("PrintableLines=4\nShutdownCharCount=1\nShutdownChar=0x2A\nFormFeedSeq=12\n");
     sink_.onHeader = [this](LONG footer) { Line(ip_, footer ? u"F" : u"H"); };
     ASSERT_EQ(Start(), 0);
     Line(ip_, u"a");
     Line(ip_, u"b");
-    Write(ip_, u"tail");  // no line end: Finish still prints it
+    Write(ip_, u"tail");  // no line end, and the body is full
     ip_->Finish();
-    // Pages of four lines with a one-line footer: H a b F, then H tail
-    // (ended by Finish), one padding line, F.
-    EXPECT_EQ(Read(out_), Bytes("^@^N^NH\r\n^Na\r\n^Nb\r\n^NF\r\n^N\f^NH\r\n^Ntail\r\n^N\r\n^NF\r\n^N\f*"));
+    // Pages of four lines with a one-line footer: H a b fill the body, so
+    // Finish pads nothing, discards the unended text, and ends the page.
+    EXPECT_EQ(Read(out_), Bytes("^@^N^NH\r\n^Na\r\n^Nb\r\n^NF\r\n^N\f*"));
     EXPECT_EQ(sink_.notifications, (std::vector<Pair>{{2, 0}}));
 }
 
