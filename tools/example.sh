@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
-cmake -S . -B build -G Ninja -DPRESSEL_TESTS=OFF -DPRESSEL_BENCH=OFF >/dev/null
+# The same build directory as the tests: an existing configuration is kept.
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target pressel
 build/bin/pressel profile show --ini examples/profiles/epson-9pin.ini "Epson LX-350"
 
