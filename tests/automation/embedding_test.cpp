@@ -50,6 +50,54 @@ private:
     bool userMode_;
 };
 
+// A site that hosts in-place activation and records the calls it gets.
+class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
+            *ppv = static_cast<IOleClientSite*>(this);
+        } else if (riid == IID_IOleInPlaceSite) {
+            *ppv = static_cast<IOleInPlaceSite*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainer(IOleContainer**) override { return E_NOTIMPL; }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    STDMETHODIMP GetWindow(HWND*) override { return E_FAIL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP CanInPlaceActivate() override { return Note("can", allow ? S_OK : S_FALSE); }
+    STDMETHODIMP OnInPlaceActivate() override { return Note("active", S_OK); }
+    STDMETHODIMP OnUIActivate() override { return Note("ui", S_OK); }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame**, IOleInPlaceUIWindow**, LPRECT, LPRECT,
+                                  LPOLEINPLACEFRAMEINFO) override {
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return Note("ui-off", S_OK); }
+    STDMETHODIMP OnInPlaceDeactivate() override { return Note("off", S_OK); }
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+    HRESULT Note(const char* what, HRESULT hr) {
+        calls += std::string(calls.empty() ? "" : " ") + what;
+        return hr;
+    }
+    std::string calls;
+    bool allow = true;
+    ULONG refs = 0;
+};
+
 // An in-memory stream: only Read and Write are used by the control.
 class MemoryStream final : public IStream {
 public:
@@ -281,6 +329,68 @@ TEST_F(EmbeddingTest, DrawsAFramedCentredCaption) {
     DeleteObject(bitmap);
     DeleteDC(dc);
     view->Release();
+}
+
+TEST_F(EmbeddingTest, InPlaceActivationIsNegotiatedWithTheSite) {
+    IOleObject* ole = As<IOleObject>(IID_IOleObject);
+    IOleInPlaceObject* inPlace = As<IOleInPlaceObject>(IID_IOleInPlaceObject);
+    ASSERT_TRUE(ole && inPlace);
+    InPlaceSite site;
+    site.allow = false;
+    ASSERT_EQ(ole->SetClientSite(&site), S_OK);
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, nullptr), E_FAIL);
+    EXPECT_EQ(site.calls, "can");
+    site.calls.clear();
+    site.allow = true;
+    RECT pos = {0, 0, 80, 20};
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, nullptr, &pos), S_OK);
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_SHOW, nullptr, &site, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, nullptr, nullptr), S_OK);  // already
+    EXPECT_EQ(ole->DoVerb(OLEIVERB_HIDE, nullptr, &site, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);  // nothing more to do
+    EXPECT_EQ(site.calls, "can active ui ui-off off");
+    HWND window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);  // windowless
+    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(ole->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ(site.refs, 0u);
+    inPlace->Release();
+    ole->Release();
+}
+
+TEST_F(EmbeddingTest, QuickActivationConnectsTheEventSink) {
+    IQuickActivate* quick = As<IQuickActivate>(IID_IQuickActivate);
+    ASSERT_NE(quick, nullptr);
+    std::vector<Event> log;
+    Sink events(1, &log);
+    Site site(true);
+    QACONTAINER container = {};
+    container.cbSize = sizeof container;
+    container.pClientSite = &site;
+    container.pUnkEventSink = &events;
+    QACONTROL control = {};
+    control.cbSize = sizeof control;
+    EXPECT_EQ(quick->QuickActivate(&container, &control), S_OK);
+    EXPECT_EQ(control.dwMiscStatus, 132497u);
+    EXPECT_EQ(control.dwViewStatus, 3u);
+    EXPECT_NE(control.dwEventCookie, 0u);
+    EXPECT_EQ(Call(disp_, u"InvokeEventMessage", DISPATCH_METHOD, {I4(3), I4(4)}), S_OK);
+    EXPECT_EQ(log, (std::vector<Event>{{1, DISPID_NotifyMessage, 3, 4}}));
+    QACONTROL small = {};
+    small.cbSize = 4;
+    EXPECT_EQ(quick->QuickActivate(&container, &small), E_INVALIDARG);
+
+    IConnectionPoint* cp = EventsPoint(disp_);
+    EXPECT_EQ(cp->Unadvise(control.dwEventCookie), S_OK);
+    cp->Release();
+    IOleObject* ole = As<IOleObject>(IID_IOleObject);
+    ole->SetClientSite(nullptr);
+    ole->Release();
+    EXPECT_EQ(site.refs, 0u);
+    EXPECT_EQ(events.refs, 0u);
+    quick->Release();
 }
 
 }  // namespace
