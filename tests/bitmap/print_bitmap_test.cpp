@@ -13,13 +13,6 @@ constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 
 using Writes = std::vector<std::string>;
 
-// Test strings write ESC as '^' so that golden streams stay readable.
-std::string Esc(std::string s) {
-    for (char& c : s)
-        if (c == '^') c = '\x1b';
-    return s;
-}
-
 // Horizontal stripes 8 rows high, black first: in band layout the bands are
 // alternately all 1 and all 0 bits.
 bool Stripes(int, int y) { return (y / 8) % 2 == 0; }

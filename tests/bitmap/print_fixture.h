@@ -19,12 +19,16 @@
 #include "port/PortState.h"
 #include "win/base.h"
 
+#include "event_sink.h"
+#include "test_support.h"
+
 namespace print_test {
 
 using Pair = std::pair<LONG, LONG>;
 using Pixel = std::function<bool(int x, int y)>;  // true: black; y from the top
 
-inline std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+using test_support::Esc;
+using test_support::Wide;
 
 // A bottom-up 24-bit BMP file of black and white pixels.
 inline std::string Bmp24(int w, int h, const Pixel& black) {
@@ -62,45 +66,27 @@ inline BOOL RecordingSend(LONG, const BYTE* pb, DWORD cb) {
     return ok;
 }
 
-class NotifySink final : public IDispatch {
+class NotifySink final : public test_support::EventSinkBase {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (id == DISPID_NotifyMessage) notifications.emplace_back(dp->rgvarg[1].lVal, dp->rgvarg[0].lVal);
-        if (id == DISPID_HeaderEvent) ++headerEvents;
-        return S_OK;
-    }
     std::vector<Pair> notifications;
     int headerEvents = 0;
+
+protected:
+    void OnEvent(DISPID id, DISPPARAMS* dp) override {
+        if (id == DISPID_NotifyMessage) notifications.emplace_back(dp->rgvarg[1].lVal, dp->rgvarg[0].lVal);
+        if (id == DISPID_HeaderEvent) ++headerEvents;
+    }
 };
 
 class PrintFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-bmprint-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("PRESSEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        dir_ = test_support::MakeScratchDir("pressel-bmprint");
+        ASSERT_FALSE(dir_.empty());
 
         ASSERT_EQ(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip_)), S_OK);
         p_ = static_cast<CPressel*>(ip_);
-        IConnectionPointContainer* cpc = nullptr;
-        ASSERT_EQ(ip_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
-        ASSERT_EQ(cpc->FindConnectionPoint(DIID__IPresselEvents, &cp_), S_OK);
-        cpc->Release();
-        ASSERT_EQ(cp_->Advise(&sink_, &cookie_), S_OK);
+        ASSERT_EQ(test_support::ConnectSink(ip_, &sink_, &cp_, &cookie_), S_OK);
 
         savedLib_ = port::g_portLib;
         port::g_portLib.pfnSend = RecordingSend;
@@ -120,8 +106,7 @@ protected:
         cp_->Unadvise(cookie_);
         cp_->Release();
         EXPECT_EQ(ip_->Release(), 0u);
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        test_support::RemoveScratchDir(dir_);
     }
 
     void Geometry(LONG pins, LONG xDots, LONG charHeight, LONG charWidth) {

@@ -19,38 +19,27 @@
 #include "win/base.h"
 #include "win/registry.h"
 
+#include "event_sink.h"
+#include "test_support.h"
+
 namespace job_test {
 
 using Pair = std::pair<LONG, LONG>;
 
 // Test strings write ESC as '^' and NUL as '~' so that golden streams stay
 // readable.
-inline std::string Bytes(std::string s) {
-    for (char& c : s) {
-        if (c == '^') c = '\x1b';
-        if (c == '~') c = '\0';
-    }
-    return s;
-}
+inline std::string Bytes(const std::string& s) { return test_support::Esc(s, true); }
 
-inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+inline std::u16string U16(const std::string& s) { return test_support::Wide(s); }
 
-class Sink final : public IDispatch {
+class Sink final : public test_support::EventSinkBase {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
+    std::vector<Pair> notifications;
+    std::function<void(LONG, LONG)> onNotify;
+    std::function<void(LONG footer)> onHeader;
+
+protected:
+    void OnEvent(DISPID id, DISPPARAMS* dp) override {
         LONG first = dp->rgvarg[1].lVal, second = dp->rgvarg[0].lVal;
         if (id == DISPID_NotifyMessage) {
             notifications.emplace_back(first, second);
@@ -58,21 +47,14 @@ public:
         } else if (id == DISPID_HeaderEvent && onHeader) {
             onHeader(first);
         }
-        return S_OK;
     }
-
-    std::vector<Pair> notifications;
-    std::function<void(LONG, LONG)> onNotify;
-    std::function<void(LONG footer)> onHeader;
 };
 
 class JobFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-job-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        setenv("PRESSEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        dir_ = test_support::MakeScratchDir("pressel-job");
+        ASSERT_FALSE(dir_.empty());
         ini_ = Path("printer.ini");
         out_ = Path("out.prn");
         ip_ = NewControl(&sink_);
@@ -85,8 +67,7 @@ protected:
             ip->Release();
         }
         controls_.clear();
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        test_support::RemoveScratchDir(dir_);
     }
 
     std::string Path(const char* name) const { return (dir_ / name).string(); }
@@ -95,13 +76,9 @@ protected:
     IPressel* NewControl(Sink* sink) {
         IPressel* ip = nullptr;
         EXPECT_EQ(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip)), S_OK);
-        IConnectionPointContainer* cpc = nullptr;
-        ip->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc));
         IConnectionPoint* cp = nullptr;
-        cpc->FindConnectionPoint(DIID__IPresselEvents, &cp);
-        cpc->Release();
         DWORD cookie = 0;
-        cp->Advise(sink, &cookie);
+        test_support::ConnectSink(ip, sink, &cp, &cookie);
         controls_.push_back({ip, cp, cookie});
         return ip;
     }
@@ -141,10 +118,7 @@ protected:
         ip->NewLine();
     }
 
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string Read(const std::string& path) { return test_support::ReadBytes(path); }
 
     static bool StillPrinting(IPressel* ip) {
         VARIANT_BOOL b = VARIANT_FALSE;

@@ -18,14 +18,13 @@
 #include "control/Pressel.h"
 #include "win/base.h"
 
+#include "event_sink.h"
+#include "test_support.h"
+
 namespace text_test {
 
 // Test strings write ESC as '^' so that golden streams stay readable.
-inline std::string Esc(std::string s) {
-    for (char& c : s)
-        if (c == '^') c = '\x1b';
-    return s;
-}
+using test_support::Esc;
 
 // The abort procedure: counts its calls, answers g_abortAnswer and lets a
 // test act before a chunk goes out.
@@ -41,22 +40,14 @@ inline BOOL TestAbortProc(LONG /*hPort*/, int /*reserved*/) {
 
 // Sink for _IPresselEvents: records NotifyMessage pairs and hands
 // HeaderEvent to the test's header and footer writers.
-class EventSink final : public IDispatch {
+class EventSink final : public test_support::EventSinkBase {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
+    std::vector<std::pair<LONG, LONG>> notifications;
+    std::vector<LONG> headerEvents;  // MsgFooter of each HeaderEvent
+    std::function<void()> onHeader, onFooter;
+
+protected:
+    void OnEvent(DISPID id, DISPPARAMS* dp) override {
         LONG first = dp->rgvarg[1].lVal, second = dp->rgvarg[0].lVal;
         if (id == DISPID_NotifyMessage) {
             notifications.emplace_back(first, second);
@@ -65,33 +56,22 @@ public:
             if (first == 0 && onHeader) onHeader();
             if (first == 1 && onFooter) onFooter();
         }
-        return S_OK;
     }
-
-    std::vector<std::pair<LONG, LONG>> notifications;
-    std::vector<LONG> headerEvents;  // MsgFooter of each HeaderEvent
-    std::function<void()> onHeader, onFooter;
 };
 
 class TextFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-text-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
         // An empty registry: the ANSI code page is the default, 1252.
-        setenv("PRESSEL_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
+        dir_ = test_support::MakeScratchDir("pressel-text");
+        ASSERT_FALSE(dir_.empty());
         g_abortCalls = 0;
         g_abortAnswer = 1;
         g_onAbort = nullptr;
 
         ASSERT_EQ(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip_)), S_OK);
         p_ = static_cast<CPressel*>(ip_);
-        IConnectionPointContainer* cpc = nullptr;
-        ASSERT_EQ(ip_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
-        ASSERT_EQ(cpc->FindConnectionPoint(DIID__IPresselEvents, &cp_), S_OK);
-        cpc->Release();
-        ASSERT_EQ(cp_->Advise(&sink_, &cookie_), S_OK);
+        ASSERT_EQ(test_support::ConnectSink(ip_, &sink_, &cp_, &cookie_), S_OK);
 
         Profile(u"27,N", u"0x0D,0x0A", u"12,13,10");
         OpenPort();
@@ -107,8 +87,7 @@ protected:
         cp_->Release();
         EXPECT_EQ(ip_->Release(), 0u);
         g_onAbort = nullptr;
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
+        test_support::RemoveScratchDir(dir_);
     }
 
     // Fonts, emphasis and effects as ESC and one letter: upper case on,
@@ -131,8 +110,7 @@ protected:
 
     void OpenPort() {
         path_ = (dir_ / "port.prn").string();
-        std::u16string name(path_.begin(), path_.end());
-        HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        HANDLE h = CreateFileW(test_support::Wide(path_).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         p_->m_hPort = static_cast<LONG>(reinterpret_cast<intptr_t>(h));
         p_->m_bFilePort = 1;
@@ -151,10 +129,7 @@ protected:
         p_->FlushLine();
     }
 
-    std::string Output() const {
-        std::ifstream in(path_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Output() const { return test_support::ReadBytes(path_); }
     size_t OutputSize() const { return static_cast<size_t>(std::filesystem::file_size(path_)); }
 
     // The line buffer's content as bytes (the low byte of every unit).

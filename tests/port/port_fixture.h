@@ -24,9 +24,12 @@
 #include "win/registry.h"
 #include "win/serial.h"
 
+#include "event_sink.h"
+#include "test_support.h"
+
 namespace port_test {
 
-inline std::u16string Wide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+using test_support::Wide;
 
 // Every test program gets its own registry file, before anything reads it.
 inline void UseScratchRegistry() {
@@ -57,30 +60,17 @@ inline void DeleteRegistryValue(HKEY root, const char16_t* keyName, const char16
 }
 
 // Records the NotifyMessage pairs it receives; onNotify runs inside the event.
-class NotifySink final : public IDispatch {
+class NotifySink final : public test_support::EventSinkBase {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (id != 2 || !dp || dp->cArgs != 2) return S_OK;
-        notes.emplace_back(dp->rgvarg[1].lVal, dp->rgvarg[0].lVal);
-        if (onNotify) onNotify(notes.back());
-        return S_OK;
-    }
-
     std::vector<std::pair<LONG, LONG>> notes;
     std::function<void(std::pair<LONG, LONG>)> onNotify;
+
+protected:
+    void OnEvent(DISPID id, DISPPARAMS* dp) override {
+        if (id != 2 || !dp || dp->cArgs != 2) return;
+        notes.emplace_back(dp->rgvarg[1].lVal, dp->rgvarg[0].lVal);
+        if (onNotify) onNotify(notes.back());
+    }
 };
 
 // A control (held by the test) with a NotifySink connected.
@@ -90,11 +80,7 @@ public:
         IPressel* p = nullptr;
         EXPECT_EQ(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&p)), S_OK);
         pressel = static_cast<CPressel*>(p);
-        IConnectionPointContainer* cpc = nullptr;
-        EXPECT_EQ(pressel->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
-        EXPECT_EQ(cpc->FindConnectionPoint(DIID__IPresselEvents, &cp), S_OK);
-        cpc->Release();
-        EXPECT_EQ(cp->Advise(&sink, &cookie), S_OK);
+        EXPECT_EQ(test_support::ConnectSink(p, &sink, &cp, &cookie), S_OK);
         pressel->m_bPrinting = 1;
     }
     ~Control() {
