@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace profile_test {
 
 // A private directory per test; PRESSEL_REGISTRY points into it, so every
@@ -17,16 +19,11 @@ namespace profile_test {
 class ScratchDir : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-profile-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        m_dir = test_support::MakeScratchDir("pressel-profile");
+        ASSERT_FALSE(m_dir.empty());
         m_registry = (m_dir / "registry.reg").string();
-        setenv("PRESSEL_REGISTRY", m_registry.c_str(), 1);
     }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
+    void TearDown() override { test_support::RemoveScratchDir(m_dir); }
 
     std::string WriteFile(const std::string& name, const std::string& bytes) {
         std::string path = (m_dir / name).string();
