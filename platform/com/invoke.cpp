@@ -176,11 +176,24 @@ HRESULT InvokeVtable(const Func& func, void* instance, WORD wFlags, DISPPARAMS* 
 
     void** vtable = *static_cast<void***>(instance);
     void* fn = vtable[func.vtableOffset / static_cast<SHORT>(sizeof(void*))];
-    SetErrorInfo(0, nullptr);  // an error object left from before is not this call's
+    // An error object left from before is not this call's: it is set aside so
+    // that a failure reports only what the member published, and put back
+    // when the call succeeds without publishing one (a property read must not
+    // lose the error of the method before it).
+    IErrorInfo* earlier = nullptr;
+    GetErrorInfo(0, &earlier);
     HRESULT hr = Call(fn, instance, args.words());
     if (FAILED(hr)) {
+        if (earlier) earlier->Release();
         if (excepInfo) FillException(hr, excepInfo);
         return DISP_E_EXCEPTION;
+    }
+    if (earlier) {
+        IErrorInfo* own = nullptr;
+        GetErrorInfo(0, &own);
+        SetErrorInfo(0, own ? own : earlier);
+        if (own) own->Release();
+        earlier->Release();
     }
     if (retvalType != VT_EMPTY && retvalType != VT_VARIANT) retval.vt = retvalType;
     if (result) {

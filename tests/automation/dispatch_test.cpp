@@ -163,12 +163,12 @@ TEST_F(DispatchTest, FailingStartLeavesTheErrorObjectAndReturnsByErrorReturnStat
                     {nullIni, Str(printer), Str(Path("out.prn")), I4(0), Str(ini)}, result, excep);
     };
 
-    // ErrorReturnState 0: success, the code in the out value, the error
-    // object (read first: the next call through Invoke starts afresh) and the
-    // properties.
+    // ErrorReturnState 0: success, the code in the out value, the properties
+    // and the error object, which reading properties through Invoke keeps.
     VARIANT result;
     VariantInit(&result);
     ASSERT_EQ(start("Nobody", &result, nullptr), S_OK);
+    EXPECT_EQ(Get(disp, u"PageNo"), 1);
     IErrorInfo* error = nullptr;
     ASSERT_EQ(GetErrorInfo(0, &error), S_OK);
     BSTR text = nullptr;
