@@ -3,26 +3,8 @@
 // LPT_Open, ...), opened by their device name ("LPT9:") with CreateFileW.
 #pragma once
 
+#include "win/ioctl.h"
 #include "win/types.h"
-
-// Device I/O control codes.
-#ifndef CTL_CODE
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DWORD)(DeviceType) << 16) | ((DWORD)(Access) << 14) | ((DWORD)(Function) << 2) | (DWORD)(Method))
-#endif
-#ifndef METHOD_BUFFERED
-#define METHOD_BUFFERED 0
-#endif
-#ifndef FILE_ANY_ACCESS
-#define FILE_ANY_ACCESS 0
-#endif
-#ifndef FILE_DEVICE_SERIAL_PORT
-#define FILE_DEVICE_SERIAL_PORT 0x0000001B
-#endif
-// What SetCommTimeouts sends to a stream device; the input is a COMMTIMEOUTS.
-#ifndef IOCTL_SERIAL_SET_TIMEOUTS
-#define IOCTL_SERIAL_SET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 7, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#endif
 
 // Loads the driver library `lpszLib`, calls <prefix>_Init(dwInfo) and makes
 // "<prefix><index>:" openable. Returns 0 on failure (GetLastError:

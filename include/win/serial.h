@@ -5,6 +5,7 @@
 
 #include <bit>
 
+#include "win/ioctl.h"
 #include "win/types.h"
 
 typedef struct _DCB {
@@ -147,29 +148,6 @@ static_assert(FlowFlagsWord() == 0x313C, "DCB flag bits keep their Windows posit
 #define CBR_115200 115200
 #define CBR_128000 128000
 #define CBR_256000 256000
-
-// Device I/O controls that carry COMMTIMEOUTS to stream devices.
-#ifndef CTL_CODE
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DWORD)(DeviceType) << 16) | ((DWORD)(Access) << 14) | ((DWORD)(Function) << 2) | (DWORD)(Method))
-#endif
-#ifndef METHOD_BUFFERED
-#define METHOD_BUFFERED 0
-#endif
-#ifndef FILE_ANY_ACCESS
-#define FILE_ANY_ACCESS 0
-#endif
-#ifndef FILE_DEVICE_SERIAL_PORT
-#define FILE_DEVICE_SERIAL_PORT 0x0000001B
-#endif
-#ifndef IOCTL_SERIAL_SET_TIMEOUTS
-#define IOCTL_SERIAL_SET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 7, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#endif
-#ifndef IOCTL_SERIAL_GET_TIMEOUTS
-#define IOCTL_SERIAL_GET_TIMEOUTS CTL_CODE(FILE_DEVICE_SERIAL_PORT, 8, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#endif
-static_assert(IOCTL_SERIAL_SET_TIMEOUTS == 0x1B001C && IOCTL_SERIAL_GET_TIMEOUTS == 0x1B0020,
-              "serial I/O control codes keep their Windows values");
 
 WINBASEAPI BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
 WINBASEAPI BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
