@@ -96,37 +96,42 @@ WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject) {
     return object->Close();
 }
 
-WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    auto object = platform::LookupHandle(hFile);
+namespace {
+
+// Reads, writes and I/O controls share their frame: the caller's count is 0
+// unless the object reports one, even when the handle is not valid.
+template <typename Operation>
+BOOL OnObject(HANDLE handle, LPDWORD lpDone, Operation&& operation) {
+    if (lpDone) *lpDone = 0;
+    auto object = platform::LookupHandle(handle);
     if (!object) return FALSE;
     DWORD done = 0;
-    BOOL ok = object->Read(lpBuffer, nNumberOfBytesToRead, &done);
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+    BOOL ok = operation(*object, &done);
+    if (lpDone) *lpDone = done;
     return ok;
+}
+
+}  // namespace
+
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, LPOVERLAPPED) {
+    return OnObject(hFile, lpNumberOfBytesRead, [&](platform::KernelObject& object, DWORD* done) {
+        return object.Read(lpBuffer, nNumberOfBytesToRead, done);
+    });
 }
 
 WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-    auto object = platform::LookupHandle(hFile);
-    if (!object) return FALSE;
-    DWORD done = 0;
-    BOOL ok = object->Write(lpBuffer, nNumberOfBytesToWrite, &done);
-    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
-    return ok;
+    return OnObject(hFile, lpNumberOfBytesWritten, [&](platform::KernelObject& object, DWORD* done) {
+        return object.Write(lpBuffer, nNumberOfBytesToWrite, done);
+    });
 }
 
 WINBASEAPI BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                                        LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                                        LPOVERLAPPED) {
     PLATFORM_TRACE("DeviceIoControl(0x%X)", dwIoControlCode);
-    if (lpBytesReturned) *lpBytesReturned = 0;
-    auto object = platform::LookupHandle(hDevice);
-    if (!object) return FALSE;
-    DWORD returned = 0;
-    BOOL ok = object->IoControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, &returned);
-    if (lpBytesReturned) *lpBytesReturned = returned;
-    return ok;
+    return OnObject(hDevice, lpBytesReturned, [&](platform::KernelObject& object, DWORD* returned) {
+        return object.IoControl(dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, returned);
+    });
 }
