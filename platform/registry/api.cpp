@@ -105,6 +105,31 @@ LONG CopyName(const std::u16string& name, LPWSTR out, LPDWORD cch) {
     return ERROR_SUCCESS;
 }
 
+// The key a handle names, once its access allows `need`: read under the
+// store's lock, or changed and written back. A key deleted while the handle
+// was open answers ERROR_KEY_DELETED.
+template <typename Read>
+LONG ReadKey(HKEY hKey, REGSAM need, Read&& read) {
+    KeyRef ref;
+    if (LONG rc = Resolve(hKey, &ref)) return rc;
+    if (LONG rc = Allowed(ref, need)) return rc;
+    return ReadStore([&](const Tree& tree) -> LONG {
+        const Key* key = FindKey(tree, ref.hive, ref.path);
+        return key ? read(*key) : ERROR_KEY_DELETED;
+    });
+}
+
+template <typename Change>
+LONG ChangeKey(HKEY hKey, REGSAM need, Change&& change) {
+    KeyRef ref;
+    if (LONG rc = Resolve(hKey, &ref)) return rc;
+    if (LONG rc = Allowed(ref, need)) return rc;
+    return WriteStore([&](Tree& tree, bool* changed) -> LONG {
+        Key* key = FindKey(tree, ref.hive, ref.path);
+        return key ? change(*key, changed) : ERROR_KEY_DELETED;
+    });
+}
+
 }  // namespace
 }  // namespace platform::registry
 
@@ -163,13 +188,8 @@ WINBASEAPI LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD 
                                         LPBYTE lpData, LPDWORD lpcbData) {
     PLATFORM_TRACE("RegQueryValueExW(%s)", platform::ToUtf8(lpValueName).c_str());
     if (lpReserved || (lpData && !lpcbData)) return Done(ERROR_INVALID_PARAMETER);
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_QUERY_VALUE)) return Done(rc);
-    return Done(ReadStore([&](const Tree& tree) -> LONG {
-        const Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
-        const Value* v = const_cast<Key*>(key)->FindValue(ValueName(lpValueName));
+    return Done(ReadKey(hKey, KEY_QUERY_VALUE, [&](const Key& key) -> LONG {
+        const Value* v = const_cast<Key&>(key).FindValue(ValueName(lpValueName));
         if (!v) return ERROR_FILE_NOT_FOUND;
         return CopyData(*v, lpType, lpData, lpcbData);
     }));
@@ -187,13 +207,8 @@ WINBASEAPI LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWO
         return Done(ERROR_INVALID_PARAMETER);
     value.type = dwType;
     if (cbData) value.data.assign(lpData, lpData + cbData);
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_SET_VALUE)) return Done(rc);
-    return Done(WriteStore([&](Tree& tree, bool* changed) -> LONG {
-        Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
-        key->SetValue(std::move(value));
+    return Done(ChangeKey(hKey, KEY_SET_VALUE, [&](Key& key, bool* changed) -> LONG {
+        key.SetValue(std::move(value));
         *changed = true;
         return ERROR_SUCCESS;
     }));
@@ -202,14 +217,9 @@ WINBASEAPI LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWO
 WINBASEAPI LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                                      LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return Done(ERROR_INVALID_PARAMETER);
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_QUERY_VALUE)) return Done(rc);
-    return Done(ReadStore([&](const Tree& tree) -> LONG {
-        const Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
-        if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
-        const Value& v = key->values[dwIndex];
+    return Done(ReadKey(hKey, KEY_QUERY_VALUE, [&](const Key& key) -> LONG {
+        if (dwIndex >= key.values.size()) return ERROR_NO_MORE_ITEMS;
+        const Value& v = key.values[dwIndex];
         if (LONG rc = CopyName(v.name, lpValueName, lpcchValueName)) return rc;
         return CopyData(v, lpType, lpData, lpcbData);
     }));
@@ -218,14 +228,9 @@ WINBASEAPI LONG WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueNam
 WINBASEAPI LONG WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                                      LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
     if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass)) return Done(ERROR_INVALID_PARAMETER);
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_ENUMERATE_SUB_KEYS)) return Done(rc);
-    return Done(ReadStore([&](const Tree& tree) -> LONG {
-        const Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
-        if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-        if (LONG rc = CopyName(key->subkeys[dwIndex].name, lpName, lpcchName)) return rc;
+    return Done(ReadKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](const Key& key) -> LONG {
+        if (dwIndex >= key.subkeys.size()) return ERROR_NO_MORE_ITEMS;
+        if (LONG rc = CopyName(key.subkeys[dwIndex].name, lpName, lpcchName)) return rc;
         // Keys carry no class and no write time here.
         if (lpClass && *lpcchClass) lpClass[0] = 0;
         if (lpcchClass) *lpcchClass = 0;
@@ -239,24 +244,19 @@ WINBASEAPI LONG WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcch
                                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                         LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime) {
     if (lpReserved || (lpClass && !lpcchClass)) return Done(ERROR_INVALID_PARAMETER);
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_QUERY_VALUE)) return Done(rc);
-    return Done(ReadStore([&](const Tree& tree) -> LONG {
-        const Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
+    return Done(ReadKey(hKey, KEY_QUERY_VALUE, [&](const Key& key) -> LONG {
         DWORD maxSub = 0, maxName = 0, maxData = 0;
-        for (const auto& k : key->subkeys) maxSub = std::max(maxSub, DWORD(k.name.size()));
-        for (const auto& v : key->values) {
+        for (const auto& k : key.subkeys) maxSub = std::max(maxSub, DWORD(k.name.size()));
+        for (const auto& v : key.values) {
             maxName = std::max(maxName, DWORD(v.name.size()));
             maxData = std::max(maxData, DWORD(v.data.size()));
         }
         if (lpClass && *lpcchClass) lpClass[0] = 0;
         if (lpcchClass) *lpcchClass = 0;
-        if (lpcSubKeys) *lpcSubKeys = DWORD(key->subkeys.size());
+        if (lpcSubKeys) *lpcSubKeys = DWORD(key.subkeys.size());
         if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSub;
         if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-        if (lpcValues) *lpcValues = DWORD(key->values.size());
+        if (lpcValues) *lpcValues = DWORD(key.values.size());
         if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
         if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
         if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
@@ -266,13 +266,8 @@ WINBASEAPI LONG WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcch
 }
 
 WINBASEAPI LONG WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    KeyRef ref;
-    if (LONG rc = Resolve(hKey, &ref)) return Done(rc);
-    if (LONG rc = Allowed(ref, KEY_SET_VALUE)) return Done(rc);
-    return Done(WriteStore([&](Tree& tree, bool* changed) -> LONG {
-        Key* key = FindKey(tree, ref.hive, ref.path);
-        if (!key) return ERROR_KEY_DELETED;
-        if (!key->RemoveValue(ValueName(lpValueName))) return ERROR_FILE_NOT_FOUND;
+    return Done(ChangeKey(hKey, KEY_SET_VALUE, [&](Key& key, bool* changed) -> LONG {
+        if (!key.RemoveValue(ValueName(lpValueName))) return ERROR_FILE_NOT_FOUND;
         *changed = true;
         return ERROR_SUCCESS;
     }));
