@@ -63,6 +63,19 @@ BOOL FailHungUp() {
 // Other failures of a call on the port; EIO there means a hung-up line.
 BOOL FailIo(int err) { return err == EIO ? FailHungUp() : FailWithErrno(err); }
 
+// A read or write starts only on a port still open and opened for it.
+bool MayTransfer(bool closed, bool opened) {
+    if (closed) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+    }
+    if (!opened) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return true;
+}
+
 // Ports without modem-control lines (pseudo-terminals, some USB adapters)
 // refuse the line ioctls with these.
 bool LinesUnsupported(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP; }
@@ -200,14 +213,7 @@ int SerialPort::Wait(short events, int timeoutMs) {
 
 BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
     *done = 0;
-    if (closed_) {
-        SetLastError(ERROR_OPERATION_ABORTED);
-        return FALSE;
-    }
-    if (!canRead_) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (!MayTransfer(closed_, canRead_)) return FALSE;
     if (count == 0) return TRUE;
     COMMTIMEOUTS cto;
     GetTimeouts(&cto);
@@ -250,14 +256,7 @@ BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* done) {
 
 BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
-    if (closed_) {
-        SetLastError(ERROR_OPERATION_ABORTED);
-        return FALSE;
-    }
-    if (!canWrite_) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (!MayTransfer(closed_, canWrite_)) return FALSE;
     if (count == 0) return TRUE;
     COMMTIMEOUTS cto;
     GetTimeouts(&cto);
