@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/errno_map.h"
@@ -64,9 +65,11 @@ private:
     uint64_t ticket_ = 0;
 };
 
-BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
-    *done = 0;
-    if (!canRead_) {
+// What a read or write answers before any I/O: it needs the access the file
+// was opened with, an empty request succeeds, the rest needs a buffer.
+// Empty when the transfer goes on.
+std::optional<BOOL> AnswerBeforeIo(bool allowed, DWORD count, const void* buffer) {
+    if (!allowed) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -75,6 +78,12 @@ BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    return std::nullopt;
+}
+
+BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
+    *done = 0;
+    if (auto answer = AnswerBeforeIo(canRead_, count, buffer)) return *answer;
     auto* bytes = static_cast<char*>(buffer);
     while (*done < count) {
         ssize_t n = ::read(fd_, bytes + *done, count - *done);
@@ -92,15 +101,7 @@ BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
 
 BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
-    if (!canWrite_) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (count == 0) return TRUE;
-    if (!buffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (auto answer = AnswerBeforeIo(canWrite_, count, buffer)) return *answer;
     const auto* bytes = static_cast<const char*>(buffer);
     while (*done < count) {
         ssize_t n = WriteOnce(bytes + *done, count - *done);
