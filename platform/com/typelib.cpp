@@ -161,26 +161,18 @@ public:
     }
     STDMETHODIMP GetRefTypeOfImplType(UINT index, HREFTYPE* pRefType) override {
         if (!pRefType) return E_INVALIDARG;
-        const Type& t = type();
-        if (t.kind == TKIND_COCLASS) {
-            if (index >= t.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
-            *pRefType = t.impls[index].ref;
-            return S_OK;
-        }
-        if (index != 0 || !t.base) return TYPE_E_ELEMENTNOTFOUND;
-        *pRefType = t.base;
+        HREFTYPE ref = 0;
+        INT flags = 0;
+        if (!ImplType(index, &ref, &flags)) return TYPE_E_ELEMENTNOTFOUND;
+        *pRefType = ref;
         return S_OK;
     }
     STDMETHODIMP GetImplTypeFlags(UINT index, INT* pImplTypeFlags) override {
         if (!pImplTypeFlags) return E_INVALIDARG;
-        const Type& t = type();
-        if (t.kind == TKIND_COCLASS) {
-            if (index >= t.impls.size()) return TYPE_E_ELEMENTNOTFOUND;
-            *pImplTypeFlags = t.impls[index].flags;
-            return S_OK;
-        }
-        if (index != 0 || !t.base) return TYPE_E_ELEMENTNOTFOUND;
-        *pImplTypeFlags = 0;
+        HREFTYPE ref = 0;
+        INT flags = 0;
+        if (!ImplType(index, &ref, &flags)) return TYPE_E_ELEMENTNOTFOUND;
+        *pImplTypeFlags = flags;
         return S_OK;
     }
     STDMETHODIMP GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERID* pMemId) override {
@@ -301,6 +293,21 @@ public:
 
 private:
     const Type& type() const { return lib_->types[index_]; }
+    // The index'th implemented type: a coclass lists its interfaces, an
+    // interface has at most its base (with no flags).
+    bool ImplType(UINT index, HREFTYPE* ref, INT* flags) const {
+        const Type& t = type();
+        if (t.kind == TKIND_COCLASS) {
+            if (index >= t.impls.size()) return false;
+            *ref = t.impls[index].ref;
+            *flags = t.impls[index].flags;
+            return true;
+        }
+        if (index != 0 || !t.base) return false;
+        *ref = t.base;
+        *flags = 0;
+        return true;
+    }
     const Func* FindFunc(MEMBERID memid) const {
         for (const Func& f : type().funcs)
             if (f.id == memid) return &f;
