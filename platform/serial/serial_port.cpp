@@ -135,29 +135,24 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& path, DWORD acce
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);
+    // Once claimed, a failure gives the port back before it reports errno.
+    auto giveBack = [&] {
+        int err = errno;
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        ReleaseDevice(st.st_rdev);
+        FailWithErrno(err);
+        return nullptr;
+    };
 
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        int err = errno;
-        ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        ReleaseDevice(st.st_rdev);
-        FailWithErrno(err);
-        return nullptr;
-    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return giveBack();
 
     int closeEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (closeEvent < 0) {
-        int err = errno;
-        ioctl(fd, TIOCNXCL);
-        ::close(fd);
-        ReleaseDevice(st.st_rdev);
-        FailWithErrno(err);
-        return nullptr;
-    }
+    if (closeEvent < 0) return giveBack();
     std::shared_ptr<SerialPort> port(new SerialPort(fd, closeEvent, st.st_rdev, access));
     DCB& dcb = port->dcb_;
     dcb.DCBlength = sizeof(DCB);
