@@ -32,6 +32,13 @@ bool SlotOf(HANDLE handle, size_t* slot) {
     return true;
 }
 
+// The slot of a handle that names a live object; the table is locked.
+bool LiveSlot(const HandleTable& table, HANDLE handle, size_t* slot) {
+    if (SlotOf(handle, slot) && *slot < table.slots.size() && table.slots[*slot]) return true;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+}
+
 }  // namespace
 
 BOOL KernelObject::Read(void*, DWORD, DWORD* done) {
@@ -69,10 +76,7 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
     auto& table = Table();
     size_t slot;
     std::lock_guard lock(table.mutex);
-    if (!SlotOf(handle, &slot) || slot >= table.slots.size() || !table.slots[slot]) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!LiveSlot(table, handle, &slot)) return nullptr;
     return table.slots[slot];
 }
 
@@ -80,10 +84,7 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
     auto& table = Table();
     size_t slot;
     std::lock_guard lock(table.mutex);
-    if (!SlotOf(handle, &slot) || slot >= table.slots.size() || !table.slots[slot]) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!LiveSlot(table, handle, &slot)) return nullptr;
     return std::move(table.slots[slot]);
 }
 
