@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +86,23 @@ protected:
 
     void PeerSend(const std::string& bytes) {
         ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    struct TimedRead {
+        BOOL ok;
+        std::string got;
+        long ms;
+    };
+    // One ReadFile of up to `count` bytes while `peer` runs on its own thread.
+    TimedRead ReadWhilePeer(DWORD count, std::function<void()> peer) {
+        std::thread thread(std::move(peer));
+        std::vector<char> buf(count);
+        DWORD read = 0;
+        auto start = Clock::now();
+        BOOL ok = ReadFile(port_, buf.data(), count, &read, nullptr);
+        long ms = MsSince(start);
+        thread.join();
+        return {ok, std::string(buf.data(), read), ms};
     }
 
     // Whatever the port sent within `ms`.
@@ -339,18 +357,12 @@ TEST_F(SerialPty, ReadTotalTimeoutEndsASilentRead) {
 TEST_F(SerialPty, ReadIntervalTimeoutStartsAfterTheFirstByte) {
     OpenPort();
     SetTimeouts({100, 0, 0, 0, 0});
-    std::thread peer([this] {
+    auto [ok, got, ms] = ReadWhilePeer(10, [this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         PeerSend("AB");
     });
-    char buf[10];
-    DWORD read = 0;
-    auto start = Clock::now();
-    BOOL ok = ReadFile(port_, buf, 10, &read, nullptr);
-    long ms = MsSince(start);
-    peer.join();
     ASSERT_TRUE(ok);
-    EXPECT_EQ(std::string(buf, read), "AB");
+    EXPECT_EQ(got, "AB");
     EXPECT_GE(ms, 390);  // 300 ms of silence before the first byte do not count
     EXPECT_LT(ms, 2000);
 }
@@ -374,22 +386,18 @@ TEST_F(SerialPty, MaxdwordIntervalReturnsWhatIsThere) {
 TEST_F(SerialPty, MaxdwordMultiplierReturnsOnTheFirstByte) {
     OpenPort();
     SetTimeouts({MAXDWORD, MAXDWORD, 5000, 0, 0});
-    std::thread peer([this] {
+    auto [ok, got, ms] = ReadWhilePeer(10, [this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         PeerSend("Q");
     });
-    char buf[10];
-    DWORD read = 0;
-    auto start = Clock::now();
-    BOOL ok = ReadFile(port_, buf, 10, &read, nullptr);
-    long ms = MsSince(start);
-    peer.join();
     ASSERT_TRUE(ok);
-    EXPECT_EQ(std::string(buf, read), "Q");
+    EXPECT_EQ(got, "Q");
     EXPECT_LT(ms, 2500);
 
     SetTimeouts({MAXDWORD, MAXDWORD, 150, 0, 0});
-    start = Clock::now();
+    char buf[10];
+    DWORD read = 0;
+    auto start = Clock::now();
     ASSERT_TRUE(ReadFile(port_, buf, 10, &read, nullptr));
     ms = MsSince(start);
     EXPECT_EQ(read, 0u);
@@ -400,17 +408,13 @@ TEST_F(SerialPty, MaxdwordMultiplierReturnsOnTheFirstByte) {
 TEST_F(SerialPty, ZeroTimeoutsWaitForEveryByte) {
     OpenPort();
     SetTimeouts({0, 0, 0, 0, 0});
-    std::thread peer([this] {
+    auto [ok, got, ms] = ReadWhilePeer(5, [this] {
         PeerSend("12");
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         PeerSend("345");
     });
-    char buf[5];
-    DWORD read = 0;
-    BOOL ok = ReadFile(port_, buf, 5, &read, nullptr);
-    peer.join();
     ASSERT_TRUE(ok);
-    EXPECT_EQ(std::string(buf, read), "12345");
+    EXPECT_EQ(got, "12345");
 }
 
 TEST_F(SerialPty, WriteTimeoutReturnsTheShortCount) {
