@@ -94,8 +94,7 @@ TEST_F(Pages, FormFeedAndActualFormFeedOnPendingText) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_lPageNo = 1;
         p_->m_lLineNo = 0;
         Job(c.printable, 0, 1);
@@ -133,8 +132,7 @@ TEST_F(Pages, NoOrphanKeepsABlockTogether) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_lPageNo = 1;
         p_->m_lLineNo = 0;
         Job(10, 0, 2);

@@ -121,6 +121,12 @@ protected:
         p_->m_hPort = -1;
     }
 
+    // An empty output file for the next case of a table.
+    void ReopenPort() {
+        ClosePort();
+        OpenPort();
+    }
+
     // What the job start leaves: the normal font sent and placed at the
     // start of the empty line.
     void StartJob() {

@@ -28,8 +28,7 @@ TEST_F(TextOutput, FlushSendsChunksOf128BufferBytesAskingBeforeEach) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.unicode);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_bUnicode = c.unicode;
         std::vector<size_t> seen;
         g_onAbort = [&] { seen.push_back(OutputSize()); };
@@ -59,8 +58,7 @@ TEST_F(TextOutput, ConversionToThePortsBytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_bUnicode = c.unicode;
         p_->m_lineBuf.m_lLineBufLen = -1;
         p_->AppendToLine(c.appended.data(), static_cast<LONG>(c.appended.size()));
@@ -191,8 +189,7 @@ TEST_F(TextOutput, ALineLongerThanTheBufferIsSentWhole) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         std::string expect;
         char letter = 'a';
         for (size_t n : c.writes) {
@@ -229,8 +226,7 @@ TEST_F(TextOutput, CharacterRunsGoStraightToThePort) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.count);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_bUnicode = c.unicode;
         Write(u"stays");
         p_->SendCharRun(c.unit, c.count);
@@ -261,8 +257,7 @@ TEST_F(TextOutput, SendDirectValuesAndRawBytes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ClosePort();
-        OpenPort();
+        ReopenPort();
         p_->m_bUnicode = c.unicode;
         p_->SendDirect(c.data, c.bytes, c.asValues);
         EXPECT_EQ(Output(), c.sent);
