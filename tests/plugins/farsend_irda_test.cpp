@@ -7,29 +7,16 @@
 #include <string>
 
 #include "irda_device.h"
-#include "plugins/farsend/farsend.h"
+#include "farsend_fixture.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-class FarsendIrda : public ::testing::Test {
+// The emulated neighbourhood exists before the library is loaded.
+class FarsendIrda : public FarsendLibrary {
 protected:
-    void SetUp() override {
-        lib_ = dlopen(PRESSEL_LIB_DIR "/libfarsend.so", RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(lib_, nullptr) << dlerror();
-        open_ = reinterpret_cast<PFN_PRINTEROPEN>(dlsym(lib_, "PrinterOpen"));
-        send_ = reinterpret_cast<PFN_PRINTERSEND>(dlsym(lib_, "PrinterSend"));
-        close_ = reinterpret_cast<PFN_PRINTERCLOSE>(dlsym(lib_, "PrinterClose"));
-        ASSERT_TRUE(open_ && send_ && close_);
-    }
-    void TearDown() override { dlclose(lib_); }
-
     irda_test::Neighbourhood air_;
-    void* lib_ = nullptr;
-    PFN_PRINTEROPEN open_ = nullptr;
-    PFN_PRINTERSEND send_ = nullptr;
-    PFN_PRINTERCLOSE close_ = nullptr;
 };
 
 TEST_F(FarsendIrda, PrintsToTheFirstDeviceInRange) {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "farsend_fixture.h"
 #include "plugins/farsend/address.h"
 #include "plugins/farsend/channel.h"
 #include "plugins/farsend/farsend.h"
@@ -72,25 +73,7 @@ TEST(FarsendAddress, PortNames) {
     EXPECT_EQ(farsend::ParsePortName(lone).kind, TargetKind::Unknown);
 }
 
-// The real library, loaded as the control loads it.
-class Farsend : public ::testing::Test {
-protected:
-    void SetUp() override {
-        module_ = dlopen(PRESSEL_LIB_DIR "/libfarsend.so", RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(module_, nullptr) << dlerror();
-        open_ = reinterpret_cast<PFN_PRINTEROPEN>(dlsym(module_, "PrinterOpen"));
-        send_ = reinterpret_cast<PFN_PRINTERSEND>(dlsym(module_, "PrinterSend"));
-        close_ = reinterpret_cast<PFN_PRINTERCLOSE>(dlsym(module_, "PrinterClose"));
-        ASSERT_TRUE(open_ && send_ && close_);
-    }
-    void TearDown() override {
-        if (module_) dlclose(module_);
-    }
-    void* module_ = nullptr;
-    PFN_PRINTEROPEN open_ = nullptr;
-    PFN_PRINTERSEND send_ = nullptr;
-    PFN_PRINTERCLOSE close_ = nullptr;
-};
+using Farsend = FarsendLibrary;
 
 // Accepts one connection on 127.0.0.1 and collects what arrives until the
 // peer ends, or closes after `readLimit` bytes to play a printer going away.
