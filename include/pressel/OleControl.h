@@ -168,13 +168,6 @@ typedef struct tagOIFI {
 } OLEINPLACEFRAMEINFO, *LPOLEINPLACEFRAMEINFO;
 
 typedef struct tagSTATSTG STATSTG;
-#ifndef _FILETIME_
-#define _FILETIME_
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME, *LPFILETIME;
-#endif
 
 // ---- Constants ----
 #define OLEIVERB_PRIMARY 0L

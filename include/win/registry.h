@@ -10,14 +10,6 @@ typedef DWORD REGSAM;
 typedef DWORD* LPREGSAM;
 typedef HKEY* LPHKEY;
 
-#ifndef _FILETIME_
-#define _FILETIME_
-typedef struct _FILETIME {
-    DWORD dwLowDateTime;
-    DWORD dwHighDateTime;
-} FILETIME, *PFILETIME, *LPFILETIME;
-#endif
-
 // Predefined keys, sign-extended as on 64-bit Windows.
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)(LONG)0x80000000)
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)(LONG)0x80000001)

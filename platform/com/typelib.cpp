@@ -129,14 +129,14 @@ public:
         desc->wFuncFlags = f.flags;
         for (size_t i = 0; i < f.params.size(); ++i) {
             TYPEDESC* d = &params[i].tdesc;
-            const TypeSpec& spec = f.params[i].type;
-            for (int k = 0; k < spec.pointers; ++k) {
+            const TypeSpec& type = f.params[i].type;
+            for (int k = 0; k < type.pointers; ++k) {
                 d->vt = VT_PTR;
                 d->lptdesc = extra++;
                 d = d->lptdesc;
             }
-            d->vt = spec.vt;
-            if (spec.vt == VT_USERDEFINED) d->hreftype = spec.ref;
+            d->vt = type.vt;
+            if (type.vt == VT_USERDEFINED) d->hreftype = type.ref;
             params[i].paramdesc.wParamFlags = f.params[i].flags;
         }
         *ppFuncDesc = desc;
