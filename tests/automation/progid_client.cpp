@@ -138,6 +138,7 @@ int Run(int argc, char** argv) {
     VARIANT noRegistryKey;
     VariantInit(&noRegistryKey);
     noRegistryKey.vt = VT_BSTR;  // a null BSTR: the profile is the INI file
+    noRegistryKey.bstrVal = nullptr;
     hr = control.Call(u"StartLP", DISPATCH_METHOD,
                       {noRegistryKey, Client::Text(Wide(argv[2])), Client::Text(Wide(argv[3])), Client::Long(0),
                        Client::Text(Wide(argv[1]))},
