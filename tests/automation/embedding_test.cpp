@@ -11,15 +11,16 @@ namespace {
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 
-// A client site whose ambient user mode is given.
-class Site final : public IOleClientSite, public IDispatch {
+// A client site that answers one more interface, Second, besides
+// IOleClientSite; it counts references and does nothing else of its own.
+template <class Second, const IID& kSecondIid>
+class ClientSite : public IOleClientSite, public Second {
 public:
-    explicit Site(bool userMode) : userMode_(userMode) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
             *ppv = static_cast<IOleClientSite*>(this);
-        } else if (riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
+        } else if (riid == kSecondIid) {
+            *ppv = static_cast<Second*>(this);
         } else {
             *ppv = nullptr;
             return E_NOINTERFACE;
@@ -35,6 +36,13 @@ public:
     STDMETHODIMP ShowObject() override { return S_OK; }
     STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
     STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    ULONG refs = 0;
+};
+
+// A client site whose ambient user mode is given.
+class Site final : public ClientSite<IDispatch, IID_IDispatch> {
+public:
+    explicit Site(bool userMode) : userMode_(userMode) {}
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -44,35 +52,14 @@ public:
         result->boolVal = userMode_ ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
-    ULONG refs = 0;
 
 private:
     bool userMode_;
 };
 
 // A site that hosts in-place activation and records the calls it gets.
-class InPlaceSite final : public IOleClientSite, public IOleInPlaceSite {
+class InPlaceSite final : public ClientSite<IOleInPlaceSite, IID_IOleInPlaceSite> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
-            *ppv = static_cast<IOleClientSite*>(this);
-        } else if (riid == IID_IOleInPlaceSite) {
-            *ppv = static_cast<IOleInPlaceSite*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
-    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetContainer(IOleContainer**) override { return E_NOTIMPL; }
-    STDMETHODIMP ShowObject() override { return S_OK; }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
-    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
     STDMETHODIMP GetWindow(HWND*) override { return E_FAIL; }
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP CanInPlaceActivate() override { return Note("can", allow ? S_OK : S_FALSE); }
@@ -95,7 +82,6 @@ public:
     }
     std::string calls;
     bool allow = true;
-    ULONG refs = 0;
 };
 
 // An in-memory stream: only Read and Write are used by the control.
