@@ -55,3 +55,18 @@ inline constexpr const char16_t* kPrinterPortsSection = u"PrinterPorts";
 BOOL LoadPrinterProfile(const ProfileSource& source, const WCHAR* printerName, PrinterSettings* settings,
                         std::u16string* portDescription, std::u16string* portName,
                         std::u16string* entryName = nullptr);
+
+// Dot density of the printer's graphics mode, in dots per inch across a line
+// ("GraphXDpi") and down the paper ("GraphYDpi"), for programs that lay out
+// pictures or previews in real sizes. 0 where the profile does not say. The
+// control itself never reads these keys.
+struct DotDensity {
+    LONG lAcross = 0;
+    LONG lDown = 0;
+};
+inline constexpr const char16_t* kDotDensityAcrossKey = u"GraphXDpi";
+inline constexpr const char16_t* kDotDensityDownKey = u"GraphYDpi";
+
+// Reads both density keys of the printer's section (negative values read as
+// 0) and releases the INI cache.
+DotDensity LoadDotDensity(const ProfileSource& source, const WCHAR* printerName);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "profile/IniFile.h"
@@ -155,4 +156,13 @@ BOOL LoadPrinterProfile(const ProfileSource& source, const WCHAR* printerName, P
     if (portDescription) *portDescription = description;
     if (portName) *portName = output;
     return description.empty() ? FALSE : TRUE;
+}
+
+DotDensity LoadDotDensity(const ProfileSource& source, const WCHAR* printerName) {
+    const WCHAR* section = OrEmpty(printerName);
+    DotDensity density;
+    density.lAcross = std::max<LONG>(0, ReadProfileInt(source, section, kDotDensityAcrossKey, 0));
+    density.lDown = std::max<LONG>(0, ReadProfileInt(source, section, kDotDensityDownKey, 0));
+    FreeIniCache();
+    return density;
 }

@@ -148,6 +148,20 @@ TEST_P(ProfileRead, OverlongNamesReadTheDefault) {
     EXPECT_EQ(ReadProfileString(source, u"P", u"K", u"dflt"), u"1");
 }
 
+TEST_P(ProfileRead, DotDensityIsReadBesideTheJobKeys) {
+    m_store->Put(u"P", u"GraphXDpi", u"203");
+    m_store->Put(u"P", u"GraphYDpi", u"-5");
+    m_store->Put(u"Q", u"GraphXDpi", u"");
+    ProfileSource source = m_store->Source();
+    DotDensity density = LoadDotDensity(source, u"P");
+    EXPECT_EQ(density.lAcross, 203);
+    EXPECT_EQ(density.lDown, 0);  // negative: not given
+    density = LoadDotDensity(source, u"Q");
+    EXPECT_EQ(density.lAcross, 0);
+    EXPECT_EQ(density.lDown, 0);
+    EXPECT_EQ(g_pIniCache, nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ProfileRead, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Registry" : "Ini"; });
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "profile/IniFile.h"
@@ -200,6 +201,12 @@ int Show(int argc, char** argv) {
             std::printf("%-18s = %s\n", name.c_str(), portName.empty() ? "(empty)" : Narrow(portName).c_str());
             break;
         }
+    }
+    DotDensity density = LoadDotDensity(source, printer.c_str());
+    for (auto [key, value] : {std::pair{kDotDensityAcrossKey, density.lAcross}, {kDotDensityDownKey, density.lDown}}) {
+        std::string name = Narrow(key);
+        if (value > 0) std::printf("%-18s = %d dots per inch\n", name.c_str(), static_cast<int>(value));
+        else std::printf("%-18s = (not given)\n", name.c_str());
     }
     if (!ok) {
         std::printf("\nPort: none\n");
