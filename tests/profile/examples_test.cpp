@@ -3,7 +3,6 @@
 // reader and gives a graphics geometry that prints.
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
