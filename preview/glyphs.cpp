@@ -12,6 +12,9 @@
 namespace pressel_preview {
 namespace {
 
+// The font's own hinting, for monochrome output.
+constexpr FT_Int32 kLoadFlags = FT_LOAD_TARGET_MONO;
+
 constexpr const char* kFaceFiles[] = {"DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf", "DejaVuSansMono-Oblique.ttf",
                                       "DejaVuSansMono-BoldOblique.ttf"};
 
@@ -75,7 +78,7 @@ BoxMetrics GlyphSet::Metrics(GlyphStyle style, int boxWidth, int boxHeight) {
     FT_Face f = faces_->face[style];
     BoxMetrics m;
     m.baseline = static_cast<int>(std::min<long>((f->size->metrics.ascender + 32) >> 6, boxHeight));
-    if (FT_Load_Char(f, 'x', FT_LOAD_TARGET_MONO) == 0) m.xHeight = static_cast<int>((f->glyph->metrics.horiBearingY + 32) >> 6);
+    if (FT_Load_Char(f, 'x', kLoadFlags) == 0) m.xHeight = static_cast<int>((f->glyph->metrics.horiBearingY + 32) >> 6);
     return metrics_[key] = m;
 }
 
@@ -86,7 +89,7 @@ const Glyph& GlyphSet::Get(char32_t c, GlyphStyle style, int boxWidth, int boxHe
     Size(style, boxWidth, boxHeight);
     FT_Face f = faces_->face[style];
     Glyph& g = glyphs_[key];
-    if (FT_Load_Char(f, c, FT_LOAD_TARGET_MONO) != 0 || FT_Render_Glyph(f->glyph, FT_RENDER_MODE_MONO) != 0) return g;
+    if (FT_Load_Char(f, c, kLoadFlags) != 0 || FT_Render_Glyph(f->glyph, FT_RENDER_MODE_MONO) != 0) return g;
     const FT_Bitmap& b = f->glyph->bitmap;
     if (b.pixel_mode != FT_PIXEL_MODE_MONO) return g;
     g.left = f->glyph->bitmap_left;

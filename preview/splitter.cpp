@@ -79,18 +79,26 @@ private:
     }
 
     // The rest of the stream begins one or more sequences: it was cut there.
+    // The profile's own are named first; the status protocol's only when
+    // none of those fits.
     bool CutInsideSequence() {
-        std::string names;
-        size_t length = 0;
-        for (const Pattern& p : g_.patterns) {
-            if (p.seq == Seq::GraphPostfix || !BeginsPattern(p.elements, Rest())) continue;
-            if (!names.empty()) names += " or ";
-            names += SeqName(p.seq);
-            length = std::max(length, p.elements.size());
+        for (bool status : {false, true}) {
+            std::string names;
+            size_t length = 0;
+            bool sameLength = true;
+            for (const Pattern& p : g_.patterns) {
+                if (p.seq == Seq::GraphPostfix || IsStatusSeq(p.seq) != status || !BeginsPattern(p.elements, Rest()))
+                    continue;
+                sameLength = sameLength && (length == 0 || length == p.elements.size());
+                names += (names.empty() ? "" : " or ") + std::string(SeqName(p.seq));
+                length = p.elements.size();
+            }
+            if (names.empty()) continue;
+            size_t have = Rest().size();
+            StopHere(names + " (" + std::to_string(have) + (sameLength ? " of " + std::to_string(length) + " bytes)" : have == 1 ? " byte)" : " bytes)"));
+            return true;
         }
-        if (names.empty()) return false;
-        StopHere(names + " (" + std::to_string(Rest().size()) + " of " + std::to_string(length) + " bytes)");
-        return true;
+        return false;
     }
 
     void TakeSequence(const Pattern& p) {
