@@ -100,7 +100,7 @@ protected:
             return;
         }
         Picture want, got;
-        ASSERT_TRUE(ReadPng(expected.string(), &want)) << expected << " is missing: see this file's first comment";
+        ASSERT_TRUE(ReadPng(expected.string(), &want)) << expected << " is missing: make it with PRESSEL_UPDATE_GOLDEN=1 build/bin/preview_golden_test and look at it";
         ASSERT_TRUE(ReadPng(actual.string(), &got));
         if (want == got) return;
         fs::path kept = fs::path(PRESSEL_BIN_DIR).parent_path() / "preview-actual" / expected.filename();
@@ -138,7 +138,8 @@ TEST_F(PreviewGolden, EveryBundledProfileMatchesItsGoldenPictures) {
         EXPECT_FALSE(r.info.stop) << DescribeStop(r.info.stop.value_or(Stop{}));
         EXPECT_EQ(r.info.unexplained, 0u) << "the profile does not explain its own job (first at byte offset "
                                           << r.info.firstUnexplained << ")";
-        EXPECT_EQ(r.pages.size(), r.info.layout.roll ? 1u : 2u);
+        if (r.info.layout.roll) EXPECT_EQ(r.pages.size(), 1u);
+        else EXPECT_GE(r.pages.size(), 2u) << "the form feed starts a page";
         for (size_t k = 0; k < r.pages.size(); ++k) {
             std::string file = p.golden + (k ? "-" + std::to_string(k + 1) : "") + ".png";
             fs::path actual = dir_ / file;

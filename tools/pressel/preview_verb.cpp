@@ -40,6 +40,7 @@ constexpr const char* kUsage =
 
 struct Options : JobOptions, ImageOptions {
     std::string stream, input;
+    bool Bitmap() const { return haveHeight || haveWidth; }
 };
 
 bool ParseArgs(int argc, char** argv, Options* o) {
@@ -67,16 +68,15 @@ bool ParseArgs(int argc, char** argv, Options* o) {
         std::fprintf(stderr, "pressel preview: name the picture with --output FILE.png\n");
         return false;
     }
-    bool image = o->haveHeight || o->haveWidth;
     if (!o->stream.empty()) {
-        if (positional.size() != 1 || image || !o->header.empty() || !o->footer.empty()) {
+        if (positional.size() != 1 || o->Bitmap() || !o->header.empty() || !o->footer.empty()) {
             std::fprintf(stderr, "pressel preview: --stream takes PRINTER and no job input or job options\n");
             return false;
         }
     } else if (positional.size() != 2) {
         std::fprintf(stderr, "pressel preview: expected PRINTER and TEXTFILE or IMAGE, or --stream\n");
         return false;
-    } else if (image && !CheckImageOptions("preview", *o)) {
+    } else if (o->Bitmap() && !CheckImageOptions("preview", *o)) {
         return false;
     }
     o->printer = positional[0];
@@ -134,7 +134,7 @@ struct ScratchFile {
 // Runs the job into a scratch file, as print or bitmap would to a port.
 int JobStream(const Options& o, std::string* bytes) {
     std::string text;
-    if (o.haveHeight ? !std::ifstream(o.input, std::ios::binary) : !ReadTextInput(o.input, &text)) {
+    if (o.Bitmap() ? !std::ifstream(o.input, std::ios::binary) : !ReadTextInput(o.input, &text)) {
         std::fprintf(stderr, "pressel preview: cannot read '%s': %s\n", o.input.c_str(), std::strerror(errno));
         return kBadUsage;
     }
@@ -145,9 +145,9 @@ int JobStream(const Options& o, std::string* bytes) {
     }
     JobOptions job = o;
     job.output = scratch.path;
-    std::u16string image = o.haveHeight ? ControlImagePath(o.input) : u"";
+    std::u16string image = o.Bitmap() ? ControlImagePath(o.input) : u"";
     bool complete = RunJob("preview", job, [&](PresselClient& control) {
-        return o.haveHeight ? PrintImage(control, "preview", o, image) : PrintText(control, "preview", text, o.quiet);
+        return o.Bitmap() ? PrintImage(control, "preview", o, image) : PrintText(control, "preview", text, o.quiet);
     });
     if (!complete) return kNotCompleted;
     if (!ReadFile(scratch.path, bytes)) {
