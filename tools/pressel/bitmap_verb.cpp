@@ -28,22 +28,8 @@ struct Options : JobOptions, ImageOptions {
 
 bool ParseArgs(int argc, char** argv, Options* o) {
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool ok = true;
-        if (TakeJobOption(argc, argv, &i, o, &ok) || TakeImageOption(argc, argv, &i, o, &ok)) {
-            // taken
-        } else if (a.size() > 1 && a[0] == '-') {
-            ok = false;
-        } else {
-            positional.push_back(a);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "pressel bitmap: bad or incomplete option '%s'\n", a.c_str());
-            return false;
-        }
-    }
-    if (!CheckProfileOptions("bitmap", *o)) return false;
+    auto image = [&](int* i, bool* ok) { return TakeImageOption(argc, argv, i, o, ok); };
+    if (!TakeArgs("bitmap", argc, argv, o, image, &positional) || !CheckProfileOptions("bitmap", *o)) return false;
     if (positional.size() != 2) {
         std::fprintf(stderr, "pressel bitmap: expected PRINTER and IMAGE\n");
         return false;

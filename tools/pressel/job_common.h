@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tools/pressel/automation_client.h"
 
@@ -28,6 +29,17 @@ std::u16string Wide(const std::string& text);
 // --header, --footer, --quiet), with its value; false when it is not one.
 // *ok turns false when the option lacks its value.
 bool TakeJobOption(int argc, char** argv, int* i, JobOptions* o, bool* ok);
+
+// The verb's own options: takes argv[*i] (and its value, moving *i on) and
+// returns true when it is one of them; *ok turns false when its value is
+// missing or bad.
+using OwnOption = std::function<bool(int* i, bool* ok)>;
+
+// Walks argv[1] on: the job options, then the verb's own (own may be
+// empty), everything else positional ("-" too). False, said on stderr, for
+// an unknown option or one without its value.
+bool TakeArgs(const char* verb, int argc, char** argv, JobOptions* o, const OwnOption& own,
+              std::vector<std::string>* positional);
 
 // Exactly one of --ini and --reg; says so on stderr otherwise.
 bool CheckProfileOptions(const char* verb, const JobOptions& o);

@@ -45,25 +45,14 @@ struct Options : JobOptions, ImageOptions {
 
 bool ParseArgs(int argc, char** argv, Options* o) {
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool ok = true;
-        if (TakeJobOption(argc, argv, &i, o, &ok) || TakeImageOption(argc, argv, &i, o, &ok)) {
-            // taken
-        } else if (a == "--stream") {
-            ok = i + 1 < argc;
-            if (ok) o->stream = argv[++i];
-        } else if (a.size() > 1 && a[0] == '-') {
-            ok = false;
-        } else {
-            positional.push_back(a);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "pressel preview: bad or incomplete option '%s'\n", a.c_str());
-            return false;
-        }
-    }
-    if (!CheckProfileOptions("preview", *o)) return false;
+    auto own = [&](int* i, bool* ok) {
+        if (TakeImageOption(argc, argv, i, o, ok)) return true;
+        if (std::strcmp(argv[*i], "--stream") != 0) return false;
+        *ok = *i + 1 < argc;
+        if (*ok) o->stream = argv[++*i];
+        return true;
+    };
+    if (!TakeArgs("preview", argc, argv, o, own, &positional) || !CheckProfileOptions("preview", *o)) return false;
     if (o->output.empty()) {
         std::fprintf(stderr, "pressel preview: name the picture with --output FILE.png\n");
         return false;

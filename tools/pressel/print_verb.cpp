@@ -29,19 +29,7 @@ struct Options : JobOptions {
 
 bool ParseArgs(int argc, char** argv, Options* o) {
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool ok = true;
-        if (!TakeJobOption(argc, argv, &i, o, &ok)) {
-            if (a.size() > 1 && a[0] == '-' && a != "-") ok = false;
-            else positional.push_back(a);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "pressel print: bad or incomplete option '%s'\n", a.c_str());
-            return false;
-        }
-    }
-    if (!CheckProfileOptions("print", *o)) return false;
+    if (!TakeArgs("print", argc, argv, o, nullptr, &positional) || !CheckProfileOptions("print", *o)) return false;
     if (positional.size() != 2) {
         std::fprintf(stderr, "pressel print: expected PRINTER and TEXTFILE\n");
         return false;
