@@ -34,7 +34,8 @@ public:
     GlyphSet(const GlyphSet&) = delete;
     GlyphSet& operator=(const GlyphSet&) = delete;
 
-    // The glyph of c (the font's missing-glyph box when it has none).
+    // The glyph of c (the font's missing-glyph box when it has none), valid
+    // until the next call.
     const Glyph& Get(char32_t c, GlyphStyle style, int boxWidth, int boxHeight);
     BoxMetrics Metrics(GlyphStyle style, int boxWidth, int boxHeight);
 
@@ -45,6 +46,7 @@ private:
 
     std::unique_ptr<Faces> faces_;
     std::unordered_map<uint64_t, Glyph> glyphs_;
+    size_t cached_ = 0;
     std::unordered_map<uint64_t, BoxMetrics> metrics_;
 };
 

@@ -18,6 +18,9 @@ constexpr FT_Int32 kLoadFlags = FT_LOAD_TARGET_MONO;
 constexpr const char* kFaceFiles[] = {"DejaVuSansMono.ttf", "DejaVuSansMono-Bold.ttf", "DejaVuSansMono-Oblique.ttf",
                                       "DejaVuSansMono-BoldOblique.ttf"};
 
+// Rendered dots kept at most; the cache starts afresh beyond that.
+constexpr size_t kCacheBudget = 32u << 20;
+
 uint64_t Key(uint32_t c, GlyphStyle style, int w, int h) {
     return static_cast<uint64_t>(c & 0x1FFFFF) | static_cast<uint64_t>(style) << 21 |
            static_cast<uint64_t>(w & 0xFFFF) << 23 | static_cast<uint64_t>(h & 0xFFFF) << 39;
@@ -88,6 +91,10 @@ const Glyph& GlyphSet::Get(char32_t c, GlyphStyle style, int boxWidth, int boxHe
     int baseline = Metrics(style, boxWidth, boxHeight).baseline;
     Size(style, boxWidth, boxHeight);
     FT_Face f = faces_->face[style];
+    if (cached_ > kCacheBudget) {
+        glyphs_.clear();
+        cached_ = 0;
+    }
     Glyph& g = glyphs_[key];
     if (FT_Load_Char(f, c, kLoadFlags) != 0 || FT_Render_Glyph(f->glyph, FT_RENDER_MODE_MONO) != 0) return g;
     const FT_Bitmap& b = f->glyph->bitmap;
@@ -97,6 +104,7 @@ const Glyph& GlyphSet::Get(char32_t c, GlyphStyle style, int boxWidth, int boxHe
     g.width = static_cast<int>(b.width);
     g.rows = static_cast<int>(b.rows);
     g.ink.resize(static_cast<size_t>(g.width) * static_cast<size_t>(g.rows));
+    cached_ += g.ink.size();
     for (int y = 0; y < g.rows; ++y) {
         const unsigned char* row = b.buffer + static_cast<long>(y) * b.pitch;
         for (int x = 0; x < g.width; ++x) g.ink[static_cast<size_t>(y * g.width + x)] = (row[x >> 3] >> (7 - (x & 7))) & 1;

@@ -8,7 +8,7 @@
 namespace pressel_preview {
 namespace {
 
-constexpr int kMaxCell = 1024;         // dots either way
+constexpr long kMaxCellPixels = 512;   // either way, so that glyphs stay of a size to render
 constexpr long kMaxWidth = 16384;      // pixels (and dots) across
 constexpr long kMaxRatio = 16;         // of the two dot densities
 constexpr long kMaxPixels = 64L << 20;  // in one picture
@@ -28,11 +28,6 @@ bool MakeLayout(const PrinterSettings& s, const DotDensity& density, Layout* lay
     Layout l;
     l.cellWidth = s.m_lGraphCharWidth > 0 ? static_cast<int>(s.m_lGraphCharWidth) : kDefaultCellWidth;
     l.cellHeight = s.m_lGraphCharHeight > 0 ? static_cast<int>(s.m_lGraphCharHeight) : kDefaultCellHeight;
-    if (l.cellWidth > kMaxCell || l.cellHeight > kMaxCell) {
-        *error = "the character cell (GraphCharWidth x GraphCharHeight) is larger than " + std::to_string(kMaxCell) +
-                 " dots, too large to preview";
-        return false;
-    }
     long line = s.m_lGraphXDots > 0 ? s.m_lGraphXDots : static_cast<long>(kDefaultColumns) * l.cellWidth;
     l.lineDots = static_cast<int>(std::min(line, kMaxWidth + 1));
     l.passRows = static_cast<int>(std::max<LONG>(s.m_lGraphNumPins, 0));
@@ -55,6 +50,11 @@ bool MakeLayout(const PrinterSettings& s, const DotDensity& density, Layout* lay
     long width = l.across.Px(l.lineDots);
     if (width > kMaxWidth) {
         *error = "the printer line is wider than " + std::to_string(kMaxWidth) + " pixels, too wide to preview";
+        return false;
+    }
+    if (l.across.Px(l.cellWidth) > kMaxCellPixels || l.down.Px(l.cellHeight) > kMaxCellPixels) {
+        *error = "the character cell (GraphCharWidth x GraphCharHeight) is larger than " +
+                 std::to_string(kMaxCellPixels) + " pixels, too large to preview";
         return false;
     }
     l.maxHeight = std::min(kMaxHeight, kMaxPixels / std::max(width, 1L));

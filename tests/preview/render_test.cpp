@@ -164,5 +164,25 @@ TEST(PreviewRender, FontsAndEmphasisLookTheirPart) {
     EXPECT_EQ(DotsOf(Render(wide16, std::string("\x1b\0E\0H\0\xe9\0\r\0\n\0", 12)).pages[0]), DotsOf(page("^EH\xe9\r\n")));
 }
 
+TEST(PreviewRender, RefusesGeometryTooLargeToDraw) {
+    struct Case {
+        std::map<std::string, std::string> keys;
+        DotDensity density;
+        const char* says;
+    } cases[] = {
+        {{{"GraphCharHeight", "100000"}}, {}, "character cell"},
+        {{{"GraphXDots", "2000000"}}, {}, "wider than"},
+        {{}, {300, 10}, "differ by more than"},
+        {{{"GraphNumPins", "1000000"}}, {}, "too tall"},
+    };
+    for (const Case& c : cases) {
+        Preview preview;
+        std::string error;
+        EXPECT_FALSE(RenderPreview(Settings(Profile(c.keys)), c.density, "x", Glyphs(), [](const Image&) { return true; },
+                                   &preview, &error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace preview_test
