@@ -136,6 +136,26 @@ bool TakeJobOption(int argc, char** argv, int* i, JobOptions* o, bool* ok) {
     return true;
 }
 
+bool TakeArgs(const char* verb, int argc, char** argv, JobOptions* o, const OwnOption& own,
+              std::vector<std::string>* positional) {
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        bool ok = true;
+        if (TakeJobOption(argc, argv, &i, o, &ok) || (own && own(&i, &ok))) {
+            // taken
+        } else if (a.size() > 1 && a[0] == '-') {
+            ok = false;
+        } else {
+            positional->push_back(a);
+        }
+        if (!ok) {
+            std::fprintf(stderr, "pressel %s: bad or incomplete option '%s'\n", verb, a.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CheckProfileOptions(const char* verb, const JobOptions& o) {
     if (o.ini.empty() != o.reg.empty()) return true;
     std::fprintf(stderr, "pressel %s: name the profile with exactly one of --ini and --reg\n", verb);

@@ -11,6 +11,7 @@ int RunReg(int argc, char** argv);
 int RunProfile(int argc, char** argv);
 int RunPrint(int argc, char** argv);
 int RunBitmap(int argc, char** argv);
+int RunPreview(int argc, char** argv);
 int RunVersion(int argc, char** argv);
 int RunRegister(int argc, char** argv);
 int RunUnregister(int argc, char** argv);
@@ -18,9 +19,10 @@ int RunUnregister(int argc, char** argv);
 const Verb kVerbs[] = {
     {"help", "pressel help                      this text", nullptr},
     {"reg", "pressel reg import FILE | export [KEY]  merge a .reg file into the registry, or print it", RunReg},
-    {"profile", "pressel profile show --ini FILE | --reg KEYPATH PRINTER  show a printer profile as a job loads it", RunProfile},
+    {"profile", "pressel profile show --ini FILE | --reg KEYPATH PRINTER  show a printer profile as a job loads it; pressel profile list  the installed profiles and your own", RunProfile},
     {"print", "pressel print (--ini FILE | --reg KEYPATH) PRINTER [--output FILE] [--header T] [--footer T] TEXTFILE  print a text file as a job", RunPrint},
     {"bitmap", "pressel bitmap (--ini FILE | --reg KEYPATH) PRINTER [--output FILE] [--col N] --height LINES --width COLUMNS IMAGE  print a bitmap file", RunBitmap},
+    {"preview", "pressel preview (--ini FILE | --reg KEYPATH) PRINTER --output FILE.png (--stream CAPTURED | TEXTFILE | --height L --width C IMAGE)  draw what the printer would print", RunPreview},
     {"version", "pressel version FILE               show the version information of a library file", RunVersion},
     {"register", "pressel register [LIBRARY]        register the Pressel control for automation clients", RunRegister},
     {"unregister", "pressel unregister [LIBRARY]      remove the Pressel control's registration", RunUnregister},

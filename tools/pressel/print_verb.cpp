@@ -1,16 +1,10 @@
 // pressel print: prints a UTF-8 text file as one job through the Pressel
 // control, with optional page headers and footers, and tells in plain words
 // how the job went.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,94 +27,15 @@ struct Options : JobOptions {
     std::string input;
 };
 
-// How many lines make a job long enough for progress reports.
-constexpr size_t kProgressEvery = 1000;
-
 bool ParseArgs(int argc, char** argv, Options* o) {
     std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        bool ok = true;
-        if (!TakeJobOption(argc, argv, &i, o, &ok)) {
-            if (a.size() > 1 && a[0] == '-' && a != "-") ok = false;
-            else positional.push_back(a);
-        }
-        if (!ok) {
-            std::fprintf(stderr, "pressel print: bad or incomplete option '%s'\n", a.c_str());
-            return false;
-        }
-    }
-    if (!CheckProfileOptions("print", *o)) return false;
+    if (!TakeArgs("print", argc, argv, o, nullptr, &positional) || !CheckProfileOptions("print", *o)) return false;
     if (positional.size() != 2) {
         std::fprintf(stderr, "pressel print: expected PRINTER and TEXTFILE\n");
         return false;
     }
     o->printer = positional[0];
     o->input = positional[1];
-    return true;
-}
-
-bool ReadInput(const std::string& name, std::string* text) {
-    if (name == "-") {
-        text->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
-    }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return false;
-    text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-// Sends the text line by line; false when the job stopped on the way.
-bool PrintText(PresselClient& control, const std::string& text, const Options& o) {
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-    }
-    bool tty = isatty(STDERR_FILENO);
-    bool progress = !o.quiet && lines.size() >= kProgressEvery;
-    int lastPercent = -1;
-
-    for (size_t n = 0; n < lines.size(); ++n) {
-        if (JobInterrupted()) {
-            control.UserAbort();
-            return false;
-        }
-        if (!control.StillPrinting()) return false;
-
-        // A form feed ends the text before it as a line and starts a page.
-        const std::string& line = lines[n];
-        bool pending = false, sawFormFeed = false;
-        size_t start = 0;
-        for (;;) {
-            size_t ff = line.find('\f', start);
-            std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
-            if (!piece.empty()) {
-                control.Write(Wide(piece));
-                pending = true;
-            }
-            if (ff == std::string::npos) break;
-            if (pending) control.NewLine();
-            control.FormFeed();
-            pending = false;
-            sawFormFeed = true;
-            start = ff + 1;
-        }
-        if (pending || !sawFormFeed) control.NewLine();
-
-        if (progress) {
-            if (tty) {
-                int percent = static_cast<int>((n + 1) * 100 / lines.size());
-                if (percent != lastPercent) std::fprintf(stderr, "\rpressel print: %3d%%", percent);
-                lastPercent = percent;
-                if (n + 1 == lines.size()) std::fprintf(stderr, "\n");
-            } else if ((n + 1) % kProgressEvery == 0) {
-                std::fprintf(stderr, "pressel print: %zu of %zu lines\n", n + 1, lines.size());
-            }
-        }
-    }
     return true;
 }
 
@@ -133,12 +48,12 @@ int RunPrint(int argc, char** argv) {
         return kBadUsage;
     }
     std::string text;
-    if (!ReadInput(o.input, &text)) {
+    if (!ReadTextInput(o.input, &text)) {
         std::fprintf(stderr, "pressel print: cannot read '%s': %s\n", o.input.c_str(), std::strerror(errno));
         return kBadUsage;
     }
 
-    bool complete = RunJob("print", o, [&](PresselClient& control) { return PrintText(control, text, o); });
+    bool complete = RunJob("print", o, [&](PresselClient& control) { return PrintText(control, "print", text, o.quiet); });
     if (complete && !o.quiet) {
         size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
         if (!text.empty() && text.back() != '\n') ++lines;

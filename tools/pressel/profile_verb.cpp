@@ -1,5 +1,7 @@
 // pressel profile show: a printer profile as a job would load it, with
 // defaults applied, sequences decoded and the port the job would open.
+// pressel profile list: the installed profiles and the user's own, with the
+// printers each file describes.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "profile/IniFile.h"
 #include "profile/Profile.h"
+#include "profile/ProfileCatalog.h"
 #include "tools/pressel/verbs.h"
 #include "win/base.h"
 #include "win/registry.h"
@@ -141,8 +144,29 @@ std::string DescribeTransport(const std::u16string& description, const std::u16s
 
 int ShowUsage() {
     std::fprintf(stderr, "usage: pressel profile show --ini FILE PRINTER\n"
-                         "       pressel profile show --reg KEYPATH PRINTER   (KEYPATH under HKEY_CURRENT_USER)\n");
+                         "       pressel profile show --reg KEYPATH PRINTER   (KEYPATH under HKEY_CURRENT_USER)\n"
+                         "       pressel profile list                         (the installed profiles and your own)\n");
     return 2;
+}
+
+// One heading per directory, then a line per printer: the file and the
+// printer's name, quoted as a command line would need it.
+int List(int argc) {
+    if (argc != 1) return ShowUsage();
+    std::vector<pressel_catalog::ProfilePrinter> printers = pressel_catalog::ListProfilePrinters();
+    const std::pair<bool, std::filesystem::path> places[] = {{false, pressel_catalog::InstalledProfileDir()},
+                                                             {true, pressel_catalog::UserProfileDir()}};
+    for (const auto& [user, dir] : places) {
+        std::printf("%s: %s\n", user ? "Your profiles" : "Installed profiles", dir.empty() ? "(none)" : dir.c_str());
+        int shown = 0;
+        for (const auto& p : printers) {
+            if (p.user != user) continue;
+            std::printf("  %-24s \"%s\"\n", p.file.filename().c_str(), p.printer.c_str());
+            ++shown;
+        }
+        if (shown == 0) std::printf("  (no profiles)\n");
+    }
+    return 0;
 }
 
 std::u16string UserKeyPath(std::u16string path) {
@@ -225,6 +249,7 @@ int Show(int argc, char** argv) {
 
 int RunProfile(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "show") == 0) return Show(argc - 1, argv + 1);
+    if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return List(argc - 1);
     return ShowUsage();
 }
 
