@@ -31,6 +31,8 @@ struct Printer {
     std::string golden;  // the pictures' name: the file's, and the printer's when the file has several
 };
 
+void PrintTo(const Printer& p, std::ostream* os) { *os << p.golden; }
+
 std::vector<Printer> BundledPrinters() {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(kSource / "examples" / "profiles"))
@@ -56,7 +58,8 @@ bool HasGeometry(const PrinterSettings& s) {
     return s.m_lGraphNumPins > 0 && s.m_lGraphXDots > 0 && s.m_lGraphCharHeight > 0 && s.m_lGraphCharWidth > 0;
 }
 
-class PreviewGolden : public job_test::JobFixture {
+// One case per printer, so that the cases run side by side under ctest.
+class PreviewGolden : public job_test::JobFixture, public ::testing::WithParamInterface<Printer> {
 protected:
     void Line(LONG type, LONG style, LONG effect, const char16_t* text) {
         ip_->FontSelect(type, style, effect);
@@ -114,13 +117,14 @@ protected:
     }
 };
 
-TEST_F(PreviewGolden, EveryBundledProfileMatchesItsGoldenPictures) {
+TEST(PreviewGoldens, CoverEveryBundledProfile) { EXPECT_GE(BundledPrinters().size(), 12u); }
+
+TEST_P(PreviewGolden, MatchesItsGoldenPictures) {
     const char* env = std::getenv("PRESSEL_UPDATE_GOLDEN");
     const bool update = env && std::string(env) == "1";
     const fs::path goldens = kSource / "tests" / "preview" / "golden", docs = kSource / "docs" / "previews";
-    std::vector<Printer> printers = BundledPrinters();
-    ASSERT_GE(printers.size(), 3u);
-    for (const Printer& p : printers) {
+    const Printer& p = GetParam();
+    {
         SCOPED_TRACE(p.ini.filename().string() + " [" + p.name + "]");
         std::u16string ini = job_test::U16(p.ini.string()), name = job_test::U16(p.name);
         ProfileSource source;
@@ -152,6 +156,12 @@ TEST_F(PreviewGolden, EveryBundledProfileMatchesItsGoldenPictures) {
             << "a golden page more than the preview has";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Bundled, PreviewGolden, ::testing::ValuesIn(BundledPrinters()), [](const auto& info) {
+    std::string name;
+    for (char c : info.param.golden) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return name;
+});
 
 }  // namespace
 }  // namespace preview_test
