@@ -1,6 +1,8 @@
 // MultiByteToWideChar and WideCharToMultiByte: UTF-8 directly, every other
 // code page through ICU converters kept per thread (ICU converters must not be
 // shared between threads, and opening one per call would allocate each time).
+// Text to a code page goes through a table of ICU's results per unit where
+// the page allows it: ICU's per-call overhead outweighs short texts.
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -8,8 +10,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "codepage/codepage.h"
+#include "codepage/unit_table.h"
 #include "win/base.h"
 #include "win/wcs.h"
 
@@ -27,6 +31,8 @@ struct CachedConverter {
     UConverter* converter = nullptr;
     char question[4] = {};  // '?' in this code page: the default character
     int8_t questionLength = 0;
+    bool tableTried = false;
+    std::unique_ptr<UnitTable> table;  // made on first use; null where the page needs ICU
 };
 
 struct ThreadConverters {
@@ -64,7 +70,7 @@ CachedConverter* ConverterFor(UINT codePage) {
     auto& slot = cache.slots[cache.next];
     cache.next = (cache.next + 1) % kSlots;
     if (slot.converter) ucnv_close(slot.converter);
-    slot = CachedConverter{codePage, converter, {}, 0};
+    slot = CachedConverter{codePage, converter, {}, 0, false, nullptr};
     UErrorCode err = U_ZERO_ERROR;
     int32_t n = ucnv_fromUChars(converter, slot.question, sizeof slot.question, u"?", 1, &err);
     if (U_FAILURE(err) || n <= 0 || n > 2) slot.question[0] = '?', n = 1;
@@ -176,6 +182,18 @@ int WideToIcu(CachedConverter& slot, DWORD flags, const WCHAR* in, size_t length
     return Result(count, overflow);
 }
 
+int ConvertRunByIcu(void* context, const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
+    return WideToIcu(*static_cast<CachedConverter*>(context), 0, in, length, out, capacity, nullptr, usedDefault);
+}
+
+UnitTable* TableOf(CachedConverter& slot) {
+    if (!slot.tableTried) {
+        slot.tableTried = true;
+        slot.table = UnitTable::For(slot.converter, IcuRun{ConvertRunByIcu, &slot});
+    }
+    return slot.table.get();
+}
+
 int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length, WCHAR* out, size_t capacity) {
     UConverter* converter = slot.converter;
     ucnv_resetToUnicode(converter);
@@ -243,10 +261,10 @@ WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     return MultiToIcu(*slot, dwFlags, lpMultiByteStr, length, lpWideCharStr, static_cast<size_t>(cchWideChar));
 }
 
-WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                          LPBOOL lpUsedDefaultChar) {
-    using namespace platform;
+namespace platform {
+
+int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                    int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar, bool useTable) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr) ||
         (cbMultiByte > 0 && static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr)))
@@ -264,8 +282,21 @@ WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     if (dwFlags & ~kWcKnownFlags) return Fail(ERROR_INVALID_FLAGS);
     CachedConverter* slot = ConverterFor(codePage);
     if (!slot) return Fail(ERROR_INVALID_PARAMETER);
+    UnitTable* table = useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar ? TableOf(*slot) : nullptr;
+    if (table)
+        return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
+                              lpUsedDefaultChar, IcuRun{ConvertRunByIcu, slot});
     return WideToIcu(*slot, dwFlags, lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
                      lpDefaultChar, lpUsedDefaultChar);
+}
+
+}  // namespace platform
+
+WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                                          LPBOOL lpUsedDefaultChar) {
+    return platform::WideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,
+                                     lpDefaultChar, lpUsedDefaultChar, true);
 }
 
 WINBASEAPI UINT WINAPI GetACP(void) { return platform::AnsiCodePage(); }
