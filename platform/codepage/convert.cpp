@@ -10,7 +10,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "codepage/codepage.h"
 #include "codepage/unit_table.h"
@@ -31,8 +30,6 @@ struct CachedConverter {
     UConverter* converter = nullptr;
     char question[4] = {};  // '?' in this code page: the default character
     int8_t questionLength = 0;
-    bool tableTried = false;
-    std::unique_ptr<UnitTable> table;  // made on first use; null where the page needs ICU
 };
 
 struct ThreadConverters {
@@ -70,7 +67,7 @@ CachedConverter* ConverterFor(UINT codePage) {
     auto& slot = cache.slots[cache.next];
     cache.next = (cache.next + 1) % kSlots;
     if (slot.converter) ucnv_close(slot.converter);
-    slot = CachedConverter{codePage, converter, {}, 0, false, nullptr};
+    slot = CachedConverter{codePage, converter, {}, 0};
     UErrorCode err = U_ZERO_ERROR;
     int32_t n = ucnv_fromUChars(converter, slot.question, sizeof slot.question, u"?", 1, &err);
     if (U_FAILURE(err) || n <= 0 || n > 2) slot.question[0] = '?', n = 1;
@@ -182,16 +179,18 @@ int WideToIcu(CachedConverter& slot, DWORD flags, const WCHAR* in, size_t length
     return Result(count, overflow);
 }
 
-int ConvertRunByIcu(void* context, const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
-    return WideToIcu(*static_cast<CachedConverter*>(context), 0, in, length, out, capacity, nullptr, usedDefault);
+int ConvertRunByIcu(UINT codePage, const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
+    CachedConverter* slot = ConverterFor(codePage);
+    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
+    return WideToIcu(*slot, 0, in, length, out, capacity, nullptr, usedDefault);
 }
 
-UnitTable* TableOf(CachedConverter& slot) {
-    if (!slot.tableTried) {
-        slot.tableTried = true;
-        slot.table = UnitTable::For(slot.converter, IcuRun{ConvertRunByIcu, &slot});
-    }
-    return slot.table.get();
+UnitTable* TableFor(UINT codePage) {
+    bool known = false;
+    UnitTable* table = UnitTable::Find(codePage, &known);
+    if (known) return table;
+    CachedConverter* slot = ConverterFor(codePage);
+    return slot ? UnitTable::Make(codePage, slot->converter, ConvertRunByIcu) : nullptr;
 }
 
 int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length, WCHAR* out, size_t capacity) {
@@ -280,12 +279,13 @@ int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cch
         return Result(sink.count, sink.overflow);
     }
     if (dwFlags & ~kWcKnownFlags) return Fail(ERROR_INVALID_FLAGS);
+    if (useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar) {
+        if (UnitTable* table = TableFor(codePage))
+            return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
+                                  lpUsedDefaultChar);
+    }
     CachedConverter* slot = ConverterFor(codePage);
     if (!slot) return Fail(ERROR_INVALID_PARAMETER);
-    UnitTable* table = useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar ? TableOf(*slot) : nullptr;
-    if (table)
-        return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
-                              lpUsedDefaultChar, IcuRun{ConvertRunByIcu, slot});
     return WideToIcu(*slot, dwFlags, lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
                      lpDefaultChar, lpUsedDefaultChar);
 }

@@ -4,7 +4,6 @@
 #include <unicode/uset.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 
 #include "win/base.h"
@@ -15,20 +14,22 @@ namespace {
 bool IsSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 // Copies the leading units below 0x80 of in[0, n) as bytes to out (only
-// counts them when out is null); returns how many.
+// counts them when out is null); returns how many. Eight units at a time in
+// vector registers, for the ASCII that most lines are made of.
 size_t CopyAscii(const WCHAR* in, size_t n, char* out) {
+    using Units = uint16_t __attribute__((vector_size(16)));
+    using Bytes = uint8_t __attribute__((vector_size(8)));
     size_t i = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        // Four units a word: their low bytes are at bits 0, 16, 32 and 48.
-        for (; i + 4 <= n; i += 4) {
-            uint64_t word;
-            std::memcpy(&word, in + i, sizeof word);
-            if (word & 0xFF80FF80FF80FF80u) break;
-            if (out) {
-                const uint32_t bytes = static_cast<uint32_t>((word & 0xFF) | (word >> 8 & 0xFF00) |
-                                                             (word >> 16 & 0xFF0000) | (word >> 24 & 0xFF000000));
-                std::memcpy(out + i, &bytes, sizeof bytes);
-            }
+    for (; i + 8 <= n; i += 8) {
+        Units units;
+        std::memcpy(&units, in + i, sizeof units);
+        const Units high = units & 0xFF80;
+        uint64_t halves[2];
+        std::memcpy(halves, &high, sizeof halves);
+        if (halves[0] | halves[1]) break;
+        if (out) {
+            const Bytes bytes = __builtin_convertvector(units, Bytes);
+            std::memcpy(out + i, &bytes, sizeof bytes);
         }
     }
     for (; i < n && in[i] < 0x80; ++i)
@@ -56,38 +57,71 @@ bool ConvertsUnitByUnit(UConverter* converter) {
     return !sequences;
 }
 
+// The pages looked at so far, with their tables (null: none). Entries are
+// added under the lock and never change once their page is published.
+struct KnownPage {
+    std::atomic<UINT> codePage{0};
+    std::atomic<UnitTable*> table{nullptr};
+};
+constexpr size_t kKnownPages = 16;
+KnownPage g_known[kKnownPages];
+std::mutex g_knownMutex;
+
 }  // namespace
 
-std::unique_ptr<UnitTable> UnitTable::For(UConverter* converter, const IcuRun& icu) {
-    if (!ConvertsUnitByUnit(converter)) return nullptr;
-    return std::unique_ptr<UnitTable>(new UnitTable(icu));
+UnitTable* UnitTable::Find(UINT codePage, bool* known) {
+    for (const KnownPage& k : g_known) {
+        UINT page = k.codePage.load(std::memory_order_acquire);
+        if (page == 0) break;
+        if (page == codePage) {
+            *known = true;
+            return k.table.load(std::memory_order_relaxed);
+        }
+    }
+    *known = false;
+    return nullptr;
 }
 
-UnitTable::UnitTable(const IcuRun& icu) {
-    const Entry* ascii = Learn(0, icu);
+UnitTable* UnitTable::Make(UINT codePage, UConverter* converter, IcuConvert icu) {
+    std::lock_guard lock(g_knownMutex);
+    for (KnownPage& k : g_known) {
+        UINT page = k.codePage.load(std::memory_order_relaxed);
+        if (page == codePage) return k.table.load(std::memory_order_relaxed);
+        if (page != 0) continue;
+        UnitTable* table = ConvertsUnitByUnit(converter) ? new UnitTable(codePage, icu) : nullptr;
+        k.table.store(table, std::memory_order_relaxed);
+        k.codePage.store(codePage, std::memory_order_release);
+        return table;
+    }
+    return nullptr;  // ICU converts for pages beyond these
+}
+
+UnitTable::UnitTable(UINT codePage, IcuConvert icu) : codePage_(codePage), icu_(icu) {
+    const Entry* ascii = Learn(0);
     asciiKept_ = true;
     for (unsigned u = 0; u < 0x80; ++u) asciiKept_ = asciiKept_ && ascii[u] == (u | Entry{1} << kCountShift);
 }
 
-const UnitTable::Entry* UnitTable::Learn(size_t blockIndex, const IcuRun& icu) {
-    auto& block = blocks_[blockIndex];
-    block = std::make_unique<Entry[]>(kBlockUnits);
+const UnitTable::Entry* UnitTable::Learn(size_t blockIndex) {
+    std::lock_guard lock(learning_);
+    if (const Entry* learnt = blocks_[blockIndex].load(std::memory_order_acquire)) return learnt;
+    auto* block = new Entry[kBlockUnits];
     for (size_t i = 0; i < kBlockUnits; ++i) {
         const WCHAR unit = static_cast<WCHAR>(blockIndex * kBlockUnits + i);
         block[i] = 0;
         if (IsSurrogate(unit)) continue;
         unsigned char bytes[4] = {};
         BOOL used = FALSE;
-        int n = icu.convert(icu.context, &unit, 1, reinterpret_cast<char*>(bytes), sizeof bytes, &used);
+        int n = icu_(codePage_, &unit, 1, reinterpret_cast<char*>(bytes), sizeof bytes, &used);
         if (n < 1 || n > 2) continue;  // left to ICU in place
         block[i] = Entry{bytes[0]} | Entry{bytes[1]} << 8 | static_cast<Entry>(n) << kCountShift |
                    (used ? kUsedDefault : 0);
     }
-    return block.get();
+    blocks_[blockIndex].store(block, std::memory_order_release);
+    return block;
 }
 
-int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault,
-                       const IcuRun& icu) {
+int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
     const bool counting = capacity == 0;
     size_t count = 0;
     Entry seen = 0;  // the entries or-ed together, for their default bit
@@ -106,14 +140,14 @@ int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacit
             overflow = true;
             break;
         }
-        const Entry e = Lookup(in[i], icu);
+        const Entry e = Lookup(in[i]);
         const size_t n = e >> kCountShift & 3;
         if (n == 0) [[unlikely]] {
             size_t end = i + 1;
-            while (end < length && (Lookup(in[end], icu) >> kCountShift & 3) == 0) ++end;
+            while (end < length && (Lookup(in[end]) >> kCountShift & 3) == 0) ++end;
             BOOL runUsed = FALSE;
-            int converted = icu.convert(icu.context, in + i, end - i, counting ? nullptr : out + count,
-                                        counting ? 0 : capacity - count, &runUsed);
+            int converted =
+                icu_(codePage_, in + i, end - i, counting ? nullptr : out + count, counting ? 0 : capacity - count, &runUsed);
             used = used || runUsed;
             if (converted == 0) {
                 if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;

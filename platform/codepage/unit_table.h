@@ -2,9 +2,10 @@
 // page, so that converting text need not go through ICU unit by unit.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <mutex>
 
 #include "win/types.h"
 
@@ -12,31 +13,34 @@ struct UConverter;
 
 namespace platform {
 
-// ICU's own conversion of a run of units (best fit on, the page's '?' as
-// default character), with WideCharToMultiByte's result: the byte count, or
-// 0 with the last error set. usedDefault is set even when it fails.
-struct IcuRun {
-    int (*convert)(void* context, const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault);
-    void* context;
-};
+// ICU's own conversion of units to a code page (best fit on, the page's '?'
+// as default character) on the calling thread's converter, with
+// WideCharToMultiByte's result: the byte count, or 0 with the last error set.
+// usedDefault is set even when it fails.
+using IcuConvert = int (*)(UINT codePage, const WCHAR* in, size_t length, char* out, size_t capacity,
+                           BOOL* usedDefault);
 
-// Learns each unit's bytes from ICU itself, 256 units at a time the first
-// time a unit of the block is converted, and converts from what it learnt.
-// Surrogates are not learnt: runs of them go to ICU whole, so that pairs
-// stay together.
+// What each unit becomes in one code page, learnt from ICU itself 256 units
+// at a time the first time a unit of the block is converted. Surrogates are
+// not learnt: runs of them go to ICU whole, so that pairs stay together.
+// One table per page for the whole process: blocks are learnt under a lock
+// and read without one; tables live as long as the process.
 class UnitTable {
 public:
-    // A table for the converter, or null when a unit's bytes may depend on
+    // The page's table; *known is false when the page has not been looked at
+    // yet (then Make decides). Null for a known page that has no table.
+    static UnitTable* Find(UINT codePage, bool* known);
+    // Finds or makes the page's table; null when a unit's bytes may depend on
     // its neighbours (stateful pages, mappings of sequences, pages of more
-    // than two bytes a unit).
-    static std::unique_ptr<UnitTable> For(UConverter* converter, const IcuRun& icu);
+    // than two bytes a unit), or when too many pages have tables already.
+    static UnitTable* Make(UINT codePage, UConverter* converter, IcuConvert icu);
 
     // WideCharToMultiByte's result for best fit and no default character
     // arguments, byte for byte what ICU gives, overflow included.
-    int Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault, const IcuRun& icu);
+    int Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault);
 
 private:
-    explicit UnitTable(const IcuRun& icu);
+    UnitTable(UINT codePage, IcuConvert icu);
 
     // A unit's bytes, first in the low byte; bits 16-17 their count (0: not
     // converted alone); bit 24 set when the default character stands for it.
@@ -45,15 +49,18 @@ private:
     static constexpr Entry kUsedDefault = Entry{1} << 24;
     static constexpr size_t kBlockUnits = 256;
 
-    Entry Lookup(WCHAR unit, const IcuRun& icu) {
-        const Entry* block = blocks_[unit / kBlockUnits].get();
+    Entry Lookup(WCHAR unit) {
+        const Entry* block = blocks_[unit / kBlockUnits].load(std::memory_order_acquire);
         if (!block) [[unlikely]]
-            block = Learn(unit / kBlockUnits, icu);
+            block = Learn(unit / kBlockUnits);
         return block[unit % kBlockUnits];
     }
-    const Entry* Learn(size_t blockIndex, const IcuRun& icu);
+    const Entry* Learn(size_t blockIndex);
 
-    std::unique_ptr<Entry[]> blocks_[0x10000 / kBlockUnits];
+    const UINT codePage_;
+    const IcuConvert icu_;
+    std::mutex learning_;
+    std::atomic<const Entry*> blocks_[0x10000 / kBlockUnits] = {};
     bool asciiKept_ = false;  // units below 0x80 are their own byte
 };
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "codepage/codepage.h"
@@ -15,7 +16,7 @@ namespace {
 
 constexpr DWORD kSentinel = 0xDEADBEEF;
 // Every code page the tests convert to, single- and double-byte.
-constexpr UINT kPages[] = {1252, 1250, 1251, 437, 932, 936};
+constexpr UINT kPages[] = {1252, 1250, 1251, 1254, 437, 932, 936};
 
 struct Conversion {
     int result;
@@ -48,6 +49,29 @@ Conversion Convert(UINT page, const std::u16string& text, int capacity, bool use
 void ExpectSame(UINT page, const std::u16string& text, int capacity) {
     EXPECT_EQ(Convert(page, text, capacity, true), Convert(page, text, capacity, false))
         << "code page " << page << ", units " << Hex(text) << ", target of " << capacity;
+}
+
+// Tables are shared by the threads of a process: threads that learn the
+// same blocks at once (first here, before the other tests learn the page)
+// each get ICU's results.
+TEST(UnitTable, ThreadsLearnAndReadTogether) {
+    constexpr UINT kPage = 1254;
+    std::u16string text;
+    for (unsigned block = 0; block < 0x100; ++block) text += static_cast<char16_t>(block << 8 | 0x41);
+    std::vector<Conversion> expected;
+    for (int capacity : {0, 100, 300}) expected.push_back(Convert(kPage, text, capacity, false));
+    std::vector<int> wrong(4, 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < wrong.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 50; ++round) {
+                size_t k = 0;
+                for (int capacity : {0, 100, 300}) wrong[t] += Convert(kPage, text, capacity, true) != expected[k++];
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(wrong.size(), 0));
 }
 
 TEST(UnitTable, EveryUnitAloneAsIcu) {
