@@ -5,8 +5,10 @@
 // measured side by side, and the heap allocations per line of the job (which
 // should be zero):
 //   build/bin/job_bench
-// Instruction counts, steadier than time on a busy machine:
-//   valgrind --tool=callgrind --toggle-collect='*RunJob*' build/bin/job_bench --benchmark_filter=JobThroughControl/0
+// Instruction counts, steadier than time on a busy machine (two jobs: the
+// warm-up and one measured; '*ReplayChunks*' with PlainWrites for the floor):
+//   valgrind --tool=callgrind --toggle-collect='*RunJob*' build/bin/job_bench
+//       --benchmark_filter=JobThroughControl/0 --benchmark_min_time=0     (one line)
 // Allocations are counted by replacing malloc and friends in this program,
 // so that those of the platform library count too; write(2) is replaced the
 // same way to record the job's chunks.
