@@ -25,12 +25,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "control/Pressel.h"
 
 extern "C" void* __libc_malloc(size_t);
@@ -88,21 +88,12 @@ namespace {
 constexpr int kLines = 10000;
 
 struct Scratch {
-    std::filesystem::path dir;
-    std::string ini, out;
+    bench::ScratchDir scratch{"pressel-jobbench"};
+    std::string ini = (scratch.dir / "bench.ini").string();
+    std::string out = (scratch.dir / "out.prn").string();
     Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-jobbench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
-        setenv("PRESSEL_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        ini = (dir / "bench.ini").string();
-        out = (dir / "out.prn").string();
         std::ofstream(ini) << "[Bench]\nEntryName=E\nInitSeq=27,64\nNormalFontSeq=27,87,0,18\n"
                               "PrintableLines=66\nStartupDelay=0\nShutdownDelay=0\n[PrinterPorts]\nE=LPT1:\n";
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 
@@ -111,15 +102,10 @@ Scratch& S() {
     return scratch;
 }
 
-// The lines of the job, as a report would have them: 40 to 79 characters.
 const std::vector<std::u16string>& Texts() {
     static const std::vector<std::u16string> texts = [] {
         std::vector<std::u16string> t;
-        for (int i = 0; i < kLines; ++i) {
-            std::string s = "Line " + std::to_string(i) + " of the benchmark job, ";
-            s.append(static_cast<size_t>(40 + i % 40) - std::min<size_t>(s.size(), 40), '.');
-            t.emplace_back(s.begin(), s.end());
-        }
+        for (int i = 0; i < kLines; ++i) t.push_back(bench::ReportLine(i, "benchmark job"));
         return t;
     }();
     return texts;

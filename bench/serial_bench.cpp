@@ -10,24 +10,22 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "bench_support.h"
 #include "control/Pressel.h"
-#include "support/event_sink.h"
-#include "win/registry.h"
+#include "event_sink.h"
+#include "ktsb_peer.h"
 
 namespace {
 
@@ -38,41 +36,19 @@ constexpr int kLines = 1200;                         // about 80 KB: seven secon
 constexpr const char16_t* kPortName = u"COM5:";
 
 struct Scratch {
-    std::filesystem::path dir;
-    std::string ini;
+    bench::ScratchDir scratch{"pressel-serialbench"};
+    std::string ini = (scratch.dir / "bench.ini").string();
     Scratch() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pressel-serialbench-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        dir = pattern;
-        setenv("PRESSEL_REGISTRY", (dir / "registry.reg").c_str(), 1);
-        ini = (dir / "bench.ini").string();
         const char* keys = "StartupDelay=0\nShutdownDelay=0\nPrintableLines=0\nInitSeq=27,64\n";
         std::ofstream(ini) << "[WriteOnly]\nEntryName=W\n"
                            << keys << "[ReadWrite]\nEntryName=R\n"
                            << keys << "[PrinterPorts]\nW=COM5:,115200,N,8,1\nR=COM5:,115200,N,8,1,Y\n";
-    }
-    ~Scratch() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 
 Scratch& S() {
     static Scratch scratch;
     return scratch;
-}
-
-// Points the port name at the slave side of a pseudo-terminal.
-bool MapPort(const std::string& slavePath) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"System\\DosDevices", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    std::u16string path(slavePath.begin(), slavePath.end());
-    LONG rc = RegSetValueExW(key, kPortName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                             static_cast<DWORD>((path.size() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
 }
 
 // The far end of the line: takes bytes from the master side at the line's
@@ -179,9 +155,7 @@ protected:
 std::vector<BSTR> JobLines() {
     std::vector<BSTR> lines;
     for (int i = 0; i < kLines; ++i) {
-        std::string s = "Line " + std::to_string(i) + " of the serial benchmark job, ";
-        s.append(static_cast<size_t>(40 + i % 40) - std::min<size_t>(s.size(), 40), '.');
-        std::u16string text(s.begin(), s.end());
+        std::u16string text = bench::ReportLine(i, "serial benchmark job");
         lines.push_back(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     }
     return lines;
@@ -190,19 +164,14 @@ std::vector<BSTR> JobLines() {
 // Argument 0: write-only port; 1: read-write port with printer status.
 void SerialJob(benchmark::State& state) {
     const bool readWrite = state.range(0) == 1;
-    int master = -1, slave = -1;
-    char name[128] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    ktsb_test::PtyLine pty;
+    if (!pty.Open()) {
         state.SkipWithError("no pseudo-terminal");
         return;
     }
-    termios raw{};
-    tcgetattr(master, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(master, TCSANOW, &raw);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
     S();
-    if (!MapPort(name)) std::abort();
+    if (!ktsb_test::MapComPort(kPortName, pty.slaveName)) std::abort();
 
     IPressel* ip = nullptr;
     if (FAILED(CPressel::CreateInstance(IID_IPressel, reinterpret_cast<void**>(&ip)))) std::abort();
@@ -219,7 +188,7 @@ void SerialJob(benchmark::State& state) {
     bool normal = true;
     for (auto _ : state) {
         sink.notes.clear();
-        Line line(master);
+        Line line(pty.master);
         LONG started = -1;
         ip->StartLP(nullptr, bsPrinter, bsNone, 0, bsIni, &started);
         if (started != 0) {
@@ -247,8 +216,6 @@ void SerialJob(benchmark::State& state) {
     cp->Unadvise(cookie);
     cp->Release();
     ip->Release();
-    close(slave);
-    close(master);
 }
 BENCHMARK(SerialJob)->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
