@@ -52,7 +52,15 @@ bool ConvertsUnitByUnit(UConverter* converter) {
     UErrorCode err = U_ZERO_ERROR;
     USet* mapped = uset_openEmpty();
     ucnv_getUnicodeSet(converter, mapped, UCNV_ROUNDTRIP_AND_FALLBACK_SET, &err);
-    bool sequences = U_FAILURE(err) || uset_hasStrings(mapped);
+    bool sequences = U_FAILURE(err);
+    // Mappings of sequences are the set's strings, listed after its ranges.
+    const int32_t items = uset_getItemCount(mapped);
+    if (!sequences && items > 0) {
+        UChar32 start, end;
+        UChar text[8];
+        err = U_ZERO_ERROR;
+        sequences = uset_getItem(mapped, items - 1, &start, &end, text, 8, &err) != 0;
+    }
     uset_close(mapped);
     return !sequences;
 }
@@ -146,8 +154,8 @@ int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacit
             size_t end = i + 1;
             while (end < length && (Lookup(in[end]) >> kCountShift & 3) == 0) ++end;
             BOOL runUsed = FALSE;
-            int converted =
-                icu_(codePage_, in + i, end - i, counting ? nullptr : out + count, counting ? 0 : capacity - count, &runUsed);
+            char* target = counting ? nullptr : out + count;
+            int converted = icu_(codePage_, in + i, end - i, target, counting ? 0 : capacity - count, &runUsed);
             used = used || runUsed;
             if (converted == 0) {
                 if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return 0;
