@@ -1,6 +1,7 @@
 // Text output: the line buffer, its flush to the port, and the direct
 // senders that bypass it (character runs, sequences and raw bytes).
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "control/Pressel.h"
@@ -21,6 +22,19 @@ constexpr LONG kRunUnits = 128;
 constexpr LONG kNarrowBlock = 256;
 // Largest piece of a text handed to AppendToLine at once.
 constexpr size_t kAppendPiece = 0x40000000;
+
+// The units before the first NUL among text[0, n). Four units a word, as
+// strlen looks for a zero byte: every line of a job is measured here.
+size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, text + i, sizeof word);
+        if ((word - 0x0001000100010001u) & ~word & 0x8000800080008000u) break;  // a zero unit in it
+    }
+    while (i < n && text[i]) ++i;
+    return i;
+}
 
 }  // namespace
 
@@ -144,9 +158,7 @@ HRESULT CPressel::Write(BSTR bBuffer) {
     if (!m_bPrinting) return SetError(0, kNoError, 0);
     // The text up to its first NUL is appended. It is measured in place
     // rather than through a transient copy, so that a line costs no allocation.
-    size_t cch = 0;
-    for (size_t cchMax = bBuffer ? SysStringLen(bBuffer) : 0; cch < cchMax && bBuffer[cch]; ++cch) {}
-    size_t cb = cch * 2;
+    size_t cb = bBuffer ? UnitsBeforeNul(bBuffer, SysStringLen(bBuffer)) * 2 : 0;
     // In pieces a 32-bit count can carry, so that no length wraps.
     const BYTE* pb = reinterpret_cast<const BYTE*>(bBuffer);
     for (size_t done = 0; done < cb; done += kAppendPiece)

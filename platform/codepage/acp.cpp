@@ -49,23 +49,28 @@ UINT ReadAnsiCodePage() {
 #endif
 }
 
-}  // namespace
-
-UINT AnsiCodePage() {
-    UINT codePage = g_ansiCodePage.load(std::memory_order_acquire);
-    if (codePage != 0) return codePage;
+// The first use: reads and settles the page. Kept out of AnsiCodePage, which
+// every conversion calls, so that its thread-local flag costs nothing there.
+__attribute__((noinline)) UINT SettleAnsiCodePage() {
     // The registry store may itself convert text while it loads; such a
     // nested use gets the default rather than recursing.
     static thread_local bool reading = false;
     if (reading) return kDefaultAnsiCodePage;
     reading = true;
-    codePage = ReadAnsiCodePage();
+    UINT codePage = ReadAnsiCodePage();
     if (codePage == 0 || codePage == CP_ACP || codePage == CP_OEMCP || !CodePageSupported(codePage) ||
         MaxBytesPerUnit(codePage) > 2)
         codePage = kDefaultAnsiCodePage;
     reading = false;
     g_ansiCodePage.store(codePage, std::memory_order_release);
     return codePage;
+}
+
+}  // namespace
+
+UINT AnsiCodePage() {
+    UINT codePage = g_ansiCodePage.load(std::memory_order_acquire);
+    return codePage != 0 ? codePage : SettleAnsiCodePage();
 }
 
 void ResetAnsiCodePage() { g_ansiCodePage.store(0, std::memory_order_release); }

@@ -18,6 +18,12 @@ UINT AnsiCodePage();
 // Forgets the value read, so that the next use reads the registry again.
 void ResetAnsiCodePage();
 
+// WideCharToMultiByte, with (useTable) or without the table of units that
+// spares most text a pass through ICU; without it, ICU converts everything,
+// which is what the table must give.
+int WideToMultiByte(UINT codePage, DWORD flags, LPCWSTR in, int cchIn, LPSTR out, int cbOut, LPCSTR defaultChar,
+                    LPBOOL usedDefault, bool useTable);
+
 // True when conversions for the code page are available.
 bool CodePageSupported(UINT codePage);
 // Most bytes one UTF-16 unit can become (0 when the page is not supported).

@@ -1,6 +1,8 @@
 // MultiByteToWideChar and WideCharToMultiByte: UTF-8 directly, every other
 // code page through ICU converters kept per thread (ICU converters must not be
 // shared between threads, and opening one per call would allocate each time).
+// Text to a code page goes through a table of ICU's results per unit where
+// the page allows it: ICU's per-call overhead outweighs short texts.
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -10,6 +12,7 @@
 #include <cstring>
 
 #include "codepage/codepage.h"
+#include "codepage/unit_table.h"
 #include "win/base.h"
 #include "win/wcs.h"
 
@@ -176,6 +179,20 @@ int WideToIcu(CachedConverter& slot, DWORD flags, const WCHAR* in, size_t length
     return Result(count, overflow);
 }
 
+int ConvertRunByIcu(UINT codePage, const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
+    CachedConverter* slot = ConverterFor(codePage);
+    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
+    return WideToIcu(*slot, 0, in, length, out, capacity, nullptr, usedDefault);
+}
+
+UnitTable* TableFor(UINT codePage) {
+    bool known = false;
+    UnitTable* table = UnitTable::Find(codePage, &known);
+    if (known) return table;
+    CachedConverter* slot = ConverterFor(codePage);
+    return slot ? UnitTable::Make(codePage, slot->converter, ConvertRunByIcu) : nullptr;
+}
+
 int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length, WCHAR* out, size_t capacity) {
     UConverter* converter = slot.converter;
     ucnv_resetToUnicode(converter);
@@ -243,10 +260,10 @@ WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     return MultiToIcu(*slot, dwFlags, lpMultiByteStr, length, lpWideCharStr, static_cast<size_t>(cchWideChar));
 }
 
-WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                          LPBOOL lpUsedDefaultChar) {
-    using namespace platform;
+namespace platform {
+
+int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+                    int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar, bool useTable) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr) ||
         (cbMultiByte > 0 && static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr)))
@@ -262,10 +279,24 @@ WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
         return Result(sink.count, sink.overflow);
     }
     if (dwFlags & ~kWcKnownFlags) return Fail(ERROR_INVALID_FLAGS);
+    if (useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar) {
+        if (UnitTable* table = TableFor(codePage))
+            return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
+                                  lpUsedDefaultChar);
+    }
     CachedConverter* slot = ConverterFor(codePage);
     if (!slot) return Fail(ERROR_INVALID_PARAMETER);
     return WideToIcu(*slot, dwFlags, lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
                      lpDefaultChar, lpUsedDefaultChar);
+}
+
+}  // namespace platform
+
+WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                                          LPBOOL lpUsedDefaultChar) {
+    return platform::WideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,
+                                     lpDefaultChar, lpUsedDefaultChar, true);
 }
 
 WINBASEAPI UINT WINAPI GetACP(void) { return platform::AnsiCodePage(); }

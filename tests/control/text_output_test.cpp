@@ -114,6 +114,26 @@ TEST_F(TextOutput, WhatWriteAndWriteBytesAppend) {
     EXPECT_EQ(OutputSize(), 0u);
 }
 
+// The text is measured several units at a time: a NUL ends it wherever it
+// falls in such a group, and units with a zero low or high byte do not.
+TEST_F(TextOutput, WriteEndsAtTheFirstNulWhereverItFalls) {
+    const char16_t units[] = {0x0100, 0x8000, 0xFFFF, 0x0001, u'a', 0x0080, 0xFF00};
+    for (size_t length = 1; length <= 11; ++length) {
+        for (size_t nul = 0; nul <= length; ++nul) {  // nul == length: none
+            std::u16string text;
+            for (size_t i = 0; i < length; ++i) text += i == nul ? u'\0' : units[(i + nul) % std::size(units)];
+            SCOPED_TRACE(testing::Message() << "length " << length << ", NUL at " << nul);
+            p_->m_lineBuf.m_lLineBufLen = -1;
+            BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            ip_->Write(b);
+            SysFreeString(b);
+            const LONG expected = nul == 0 ? -1 : static_cast<LONG>(nul * 2);
+            ASSERT_EQ(p_->m_lineBuf.m_lLineBufLen, expected);
+            EXPECT_EQ(std::memcmp(p_->m_lineBuf.m_abLineBuf, text.data(), nul * 2), 0);
+        }
+    }
+}
+
 TEST_F(TextOutput, NoJobDropsDataAndStillSucceeds) {
     p_->m_bPrinting = 0;
     p_->SetError(static_cast<HRESULT>(0x80040D04), u"CPressel::No printer DC..", 11);
