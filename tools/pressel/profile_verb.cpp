@@ -14,6 +14,15 @@
 #include "win/wcs.h"
 
 namespace pressel_tool {
+
+const char kProfileUsage[] =
+    "usage: pressel profile show --ini FILE PRINTER\n"
+    "       pressel profile show --reg KEYPATH PRINTER\n"
+    "  Shows the profile of PRINTER as a job loads it, with defaults applied and\n"
+    "  sequences decoded, and the port a job would open. The profile is the\n"
+    "  section PRINTER of the INI file FILE, or the key KEYPATH\\PRINTER under\n"
+    "  HKEY_CURRENT_USER. Exit status 1 when the printer has no port.";
+
 namespace {
 
 std::u16string Wide(const char* text) {
@@ -139,12 +148,6 @@ std::string DescribeTransport(const std::u16string& description, const std::u16s
     return "port library farsend.dll, port \"" + Narrow(port) + "\"";
 }
 
-int ShowUsage() {
-    std::fprintf(stderr, "usage: pressel profile show --ini FILE PRINTER\n"
-                         "       pressel profile show --reg KEYPATH PRINTER   (KEYPATH under HKEY_CURRENT_USER)\n");
-    return 2;
-}
-
 std::u16string UserKeyPath(std::u16string path) {
     for (const char16_t* prefix : {u"HKEY_CURRENT_USER\\", u"HKCU\\"}) {
         size_t n = std::char_traits<char16_t>::length(prefix);
@@ -154,9 +157,9 @@ std::u16string UserKeyPath(std::u16string path) {
 }
 
 int Show(int argc, char** argv) {
-    if (argc != 4) return ShowUsage();
+    if (argc != 4) return BadUsage(kProfileUsage);
     const bool fromRegistry = std::strcmp(argv[1], "--reg") == 0;
-    if (!fromRegistry && std::strcmp(argv[1], "--ini") != 0) return ShowUsage();
+    if (!fromRegistry && std::strcmp(argv[1], "--ini") != 0) return BadUsage(kProfileUsage);
     const std::u16string location = fromRegistry ? UserKeyPath(Wide(argv[2])) : Wide(argv[2]);
     const std::u16string printer = Wide(argv[3]);
 
@@ -225,7 +228,7 @@ int Show(int argc, char** argv) {
 
 int RunProfile(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "show") == 0) return Show(argc - 1, argv + 1);
-    return ShowUsage();
+    return BadUsage(kProfileUsage);
 }
 
 }  // namespace pressel_tool
