@@ -89,7 +89,8 @@ run register "$pressel" register
     fail "pressel register did not register $lib/libstavlo.so: $("$pressel" reg export 'HKCR\CLSID')"
 
 # ---- Every installed header compiles on its own as C++17 with the staged flags.
-export PKG_CONFIG_LIBDIR=$lib/pkgconfig
+# The pkg-config file names the prefix; the staging directory is its sysroot.
+export PKG_CONFIG_LIBDIR=$lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$work/stage
 cflags=$(pkg-config --cflags pressel)
 (cd "$root/include/pressel" && find . -name '*.h' -printf '%P\n') |
     xargs -P "$(nproc)" -I{} sh -c 'echo "#include <$1>" | c++ -std=c++17 -Wall -Wextra -Werror -fsyntax-only -x c++ $2 - ||
