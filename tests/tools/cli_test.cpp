@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +116,25 @@ TEST_F(Cli, VersionIsTheProjectVersion) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "pressel " PRESSEL_VERSION "\n");
     EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Cli, ManualHasAnEntryForEveryVerb) {
+    std::string manual = test_support::ReadBytes(std::string(PRESSEL_SOURCE_DIR) + "/tools/pressel/pressel.1");
+    ASSERT_FALSE(manual.empty());
+    for (const std::string& verb : VerbsOf(Run("help").out)) {
+        std::regex entry("\n\\.TP\n(\\.B |\\\\fB)" + verb + "[^-a-z]");
+        EXPECT_TRUE(std::regex_search(manual, entry)) << "pressel.1 has no entry for the verb " << verb;
+    }
+}
+
+TEST_F(Cli, ManualsFormatWithoutWarnings) {
+    if (std::system("command -v groff >/dev/null") != 0) GTEST_SKIP() << "groff (groff-base) is not installed";
+    for (const char* page : {"tools/pressel/pressel.1", "profile/pressel-profile.5"}) {
+        std::string err = (dir_ / "groff.err").string();
+        std::string cmd = std::string("groff -man -Tutf8 -ww -z ") + PRESSEL_SOURCE_DIR + "/" + page + " 2>" + err;
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << page;
+        EXPECT_EQ(test_support::ReadBytes(err), "") << page;
+    }
 }
 
 }  // namespace
