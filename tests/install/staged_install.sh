@@ -97,6 +97,19 @@ cflags=$(pkg-config --cflags pressel)
         { echo "header $1 does not compile on its own"; exit 255; }' sh {} "$cflags" ||
     fail "installed headers"
 
+# Runs one build (pc or cmake) of a client with run's log. Built with
+# pkg-config, a client outside the loader's path names the library directory
+# itself; CMake gives it a run path.
+run_client() {
+    local log=$1 client=$2 kind=$3
+    shift 3
+    if [ "$kind" = pc ]; then
+        run "$log" env LD_LIBRARY_PATH="$lib" "./$client.pc" "$@"
+    else
+        run "$log" "./$client.cmake/$client" "$@"
+    fi
+}
+
 # ---- The example clients, each built with pkg-config and with the CMake package.
 examples=$root/share/doc/pressel/examples
 for client in progid-client ondrel-client; do
@@ -125,16 +138,10 @@ P=LPT1:
 EOF
 printf 'one\ntw\xc3\xb6\n' >job.txt
 printf '\x1b@one\r\ntw\xf6\r\n' >job.expected
-for build_kind in pc cmake; do
-    program=./progid-client.$build_kind
-    [ $build_kind = cmake ] && program=./progid-client.cmake/progid-client
-    # Built with pkg-config, a client outside the loader's path names the
-    # directory itself; CMake gives it a run path.
-    search=$lib
-    [ $build_kind = cmake ] && search=
-    run "progid-$build_kind" env LD_LIBRARY_PATH="$search" "$program" job.ini P "job-$build_kind.prn" job.txt
-    [ "$status" = 0 ] || fail "progid-client ($build_kind): status $status: $(cat "progid-$build_kind.err")"
-    cmp -s job.expected "job-$build_kind.prn" || fail "progid-client ($build_kind) printed $(od -c "job-$build_kind.prn")"
+for kind in pc cmake; do
+    run_client "progid-$kind" progid-client $kind job.ini P "job-$kind.prn" job.txt
+    [ "$status" = 0 ] || fail "progid-client ($kind): status $status: $(cat "progid-$kind.err")"
+    cmp -s job.expected "job-$kind.prn" || fail "progid-client ($kind) printed $(od -c "job-$kind.prn")"
 done
 
 # The Ondrel client converts a 16 x 2 one-bit image (top row 8 black, 8 white
@@ -142,15 +149,11 @@ done
 printf 'BM\x46\0\0\0\0\0\0\0\x3e\0\0\0\x28\0\0\0\x10\0\0\0\x02\0\0\0\x01\0\x01\0\0\0\0\0\x08\0\0\0' >image.bmp
 printf '\0\0\0\0\0\0\0\0\x02\0\0\0\0\0\0\0\0\0\0\0\xff\xff\xff\0\x55\xaa\0\0\0\xff\0\0' >>image.bmp
 printf '\x1d\x76\x30\x00\x02\x00\x02\x00\xff\x00\xaa\x55' >image.expected
-for build_kind in pc cmake; do
-    program=./ondrel-client.$build_kind
-    [ $build_kind = cmake ] && program=./ondrel-client.cmake/ondrel-client
-    search=$lib
-    [ $build_kind = cmake ] && search=
-    run "ondrel-$build_kind" env LD_LIBRARY_PATH="$search" "$program" image.bmp 16 2 "image-$build_kind.prn"
-    [ "$status" = 0 ] || fail "ondrel-client ($build_kind): status $status: $(cat "ondrel-$build_kind.err")"
-    grep -q '^<Ondrel.dll ' "ondrel-$build_kind.out" || fail "ondrel-client ($build_kind): $(cat "ondrel-$build_kind.out")"
-    cmp -s image.expected "image-$build_kind.prn" || fail "ondrel-client ($build_kind) wrote $(od -An -tx1 "image-$build_kind.prn")"
+for kind in pc cmake; do
+    run_client "ondrel-$kind" ondrel-client $kind image.bmp 16 2 "image-$kind.prn"
+    [ "$status" = 0 ] || fail "ondrel-client ($kind): status $status: $(cat "ondrel-$kind.err")"
+    grep -q '^<Ondrel.dll ' "ondrel-$kind.out" || fail "ondrel-client ($kind): $(cat "ondrel-$kind.out")"
+    cmp -s image.expected "image-$kind.prn" || fail "ondrel-client ($kind) wrote $(od -An -tx1 "image-$kind.prn")"
 done
 
 # ---- The control finds the installed plug-ins by their device names: the
