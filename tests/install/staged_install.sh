@@ -32,9 +32,10 @@ if [ "${1:-}" != --inside ]; then
     # (debug information aside: it names the build directory by nature).
     while IFS= read -r -d '' file; do
         if [ "$(od -An -tx1 -N4 "$file")" = " 7f 45 4c 46" ]; then
-            runpath=$(readelf -d "$file" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+            dynamic=$(readelf -d "$file")
+            runpath=$(sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p' <<<"$dynamic")
             [ -n "$runpath" ] || fail "$file has no RUNPATH"
-            readelf -d "$file" | grep -q '(RPATH)' && fail "$file has an RPATH"
+            if grep -q '(RPATH)' <<<"$dynamic"; then fail "$file has an RPATH"; fi
             IFS=: read -r -a entries <<<"$runpath"
             for entry in "${entries[@]}"; do
                 case $entry in
@@ -85,8 +86,8 @@ run version "$pressel" --version
 [ "$status" = 0 ] || fail "pressel --version: status $status: $(cat version.err)"
 run register "$pressel" register
 [ "$status" = 0 ] || fail "pressel register: status $status: $(cat register.err)"
-"$pressel" reg export 'HKCR\CLSID' | grep -qxF "@=\"$lib/libstavlo.so\"" ||
-    fail "pressel register did not register $lib/libstavlo.so: $("$pressel" reg export 'HKCR\CLSID')"
+classes=$("$pressel" reg export 'HKCR\CLSID')
+grep -qxF "@=\"$lib/libstavlo.so\"" <<<"$classes" || fail "pressel register did not register $lib/libstavlo.so: $classes"
 
 # ---- Every installed header compiles on its own as C++17 with the staged flags.
 # The pkg-config file names the prefix; the staging directory is its sysroot.
