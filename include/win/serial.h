@@ -3,7 +3,9 @@
 // go with them, and the Comm* calls.
 #pragma once
 
+#ifdef __cplusplus
 #include <bit>
+#endif
 
 #include "win/ioctl.h"
 #include "win/types.h"
@@ -65,7 +67,7 @@ static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS keeps its Windows size")
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT keeps its Windows size");
 
 // Checked wherever std::bit_cast exists: the system builds as C++20, while
-// clients may include this header as C++17.
+// clients may include this header as C++17 or C.
 #if defined(__cpp_lib_bit_cast)
 namespace pressel_serial_layout {
 // The flags word of a DCB with only the flow-control fields set to all ones:
