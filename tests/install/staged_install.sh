@@ -114,12 +114,16 @@ run_client() {
 # ---- The example clients, each built with pkg-config and with the CMake package.
 examples=$root/share/doc/pressel/examples
 for client in progid-client ondrel-client; do
-    source_file=$(find "$examples/$client" -name '*.cpp')
+    # The ProgID client is C++17, the Ondrel client C11.
+    source_file=$(find "$examples/$client" -name '*.c' -o -name '*.cpp')
+    compile=(c++ -std=c++17)
+    [ "${source_file##*.}" = c ] && compile=(cc -std=c11 -pedantic)
     # shellcheck disable=SC2046
-    c++ -std=c++17 -Wall -Wextra -Werror "$source_file" $(pkg-config --cflags --libs pressel) -o "$client.pc" ||
+    "${compile[@]}" -Wall -Wextra -Werror "$source_file" $(pkg-config --cflags --libs pressel) -o "$client.pc" ||
         fail "$client does not build with pkg-config"
     cmake -S "$examples/$client" -B "$client.cmake" -G Ninja -DCMAKE_PREFIX_PATH="$root" \
-        -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >"$client.configure" 2>&1 || fail "$client: $(cat "$client.configure")"
+        -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >"$client.configure" 2>&1 ||
+        fail "$client: $(cat "$client.configure")"
     grep -qxF "Pressel_DIR:PATH=$lib/cmake/Pressel" "$client.cmake/CMakeCache.txt" ||
         fail "$client found another Pressel: $(grep Pressel_DIR "$client.cmake/CMakeCache.txt")"
     cmake --build "$client.cmake" >"$client.build" 2>&1 || fail "$client: $(cat "$client.build")"
