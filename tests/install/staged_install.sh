@@ -56,7 +56,7 @@ if [ "${1:-}" != --inside ]; then
     # The rest runs with both trees hidden under empty directories, where the
     # system lets a user mount them (a user and mount namespace).
     cp "$0" "$work/inside.sh"
-    if unshare -rm true 2>/dev/null; then
+    if unshare -rm mount -t tmpfs none "$work" 2>/dev/null; then
         unshare -rm bash -c 'mount -t tmpfs none "$1" && mount -t tmpfs none "$2" && shift 2 && exec bash "$@"' \
             hide "$build" "$source" "$work/inside.sh" --inside "$work" "$root" "$libdir" "$build" "$source"
     else
@@ -72,8 +72,9 @@ pressel=$root/bin/pressel
 export PRESSEL_REGISTRY=$work/registry.reg
 cd "$work"
 
-# Runs a staged program (arguments after --), its status in $status, with the
-# loader's log of every object it loaded kept for the end.
+# run NAME COMMAND...: runs a staged program with its output in NAME.out and
+# NAME.err, its exit status in $status and the loader's log of every object
+# it loaded kept for the end.
 run() {
     local log=$1
     shift
