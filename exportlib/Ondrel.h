@@ -37,7 +37,7 @@
 #include "win/base.h"
 #include "win/serial.h"
 
-#define ONDREL_API extern "C" __attribute__((visibility("default")))
+#define ONDREL_API PRESSEL_EXTERN_C __attribute__((visibility("default")))
 
 // ---- Operating-system wrappers: arguments and results pass unchanged.
 ONDREL_API HANDLE CreateFile_Interop(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -17,4 +17,5 @@ build/bin/pressel print --ini examples/profiles/epson-9pin.ini "Epson LX-350" --
 echo "Done: $(wc -c <"$out") bytes of printer data (ESC @ to initialise, ESC W 0/DC2 for the normal"
 echo "font, text in code page 1252, CR LF line ends, CR FF form feeds, headers and footers on"
 echo "each of the 66-line pages). The first bytes:"
-od -An -c "$out" | head -4
+# head reads only what it shows, so nothing in the pipe dies of SIGPIPE.
+head -c 64 "$out" | od -An -c

@@ -2,7 +2,10 @@
 # Installs what building and testing need (Debian packages), when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libicu-dev libpng-dev libfreetype-dev fonts-dejavu-core libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime)
+# dpkg-dev: dependencies of the Debian package (dpkg-shlibdeps); groff-base:
+# the manuals' check.
+packages=(cmake ninja-build g++ pkg-config libicu-dev libpng-dev libfreetype-dev fonts-dejavu-core libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
+          dpkg-dev groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -150,8 +150,6 @@ WINOLEAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 // As CLSIDFromString, but E_INVALIDARG for malformed text.
 WINOLEAPI IIDFromString(LPCOLESTR lpsz, LPIID lpiid);
 
+// Automation, activation, type libraries and dispatch through them (the
+// last two included by oleauto.h, so that any of these headers may come first).
 #include "win/oleauto.h"
-
-// ---- COM runtime: activation, type libraries and dispatch through them ----
-#include "win/objbase.h"
-#include "win/typelib.h"

@@ -290,3 +290,7 @@ WINOLEAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
 // clears it); GetErrorInfo hands it over and clears it, S_FALSE when none.
 WINOLEAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
 WINOLEAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+
+// ---- COM runtime: activation, type libraries and dispatch through them ----
+#include "win/objbase.h"
+#include "win/typelib.h"

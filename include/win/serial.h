@@ -3,7 +3,9 @@
 // go with them, and the Comm* calls.
 #pragma once
 
+#ifdef __cplusplus
 #include <bit>
+#endif
 
 #include "win/ioctl.h"
 #include "win/types.h"
@@ -64,6 +66,9 @@ static_assert(sizeof(DCB) == 28, "DCB keeps its Windows size");
 static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS keeps its Windows size");
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT keeps its Windows size");
 
+// Checked wherever std::bit_cast exists: the system builds as C++20, while
+// clients may include this header as C++17 or C.
+#if defined(__cpp_lib_bit_cast)
 namespace pressel_serial_layout {
 // The flags word of a DCB with only the flow-control fields set to all ones:
 // ParseCommSettings clears exactly these bits (mask 0x313C).
@@ -81,6 +86,7 @@ constexpr DWORD FlowFlagsWord() {
 }
 static_assert(FlowFlagsWord() == 0x313C, "DCB flag bits keep their Windows positions");
 }  // namespace pressel_serial_layout
+#endif
 
 // Parity.
 #define NOPARITY 0

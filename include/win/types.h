@@ -1,10 +1,20 @@
 // Windows base types with their Windows widths, so that code written against
 // the usual Win32 and COM declarations compiles unchanged on Linux.
 // LONG, DWORD, HRESULT, BOOL and UINT are 32 bits here, never Linux's long.
+// C programs may include it (and the headers of the plain calls) too.
 #pragma once
 
+#ifdef __cplusplus
 #include <cstddef>
 #include <cstdint>
+#define PRESSEL_EXTERN_C extern "C"
+#else
+#include <assert.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <uchar.h>
+#define PRESSEL_EXTERN_C extern
+#endif
 
 #define WINAPI
 #define STDMETHODCALLTYPE
@@ -12,7 +22,7 @@
 #define APIENTRY
 
 // Everything the platform library offers is exported with C linkage.
-#define WINBASEAPI extern "C" __attribute__((visibility("default")))
+#define WINBASEAPI PRESSEL_EXTERN_C __attribute__((visibility("default")))
 
 typedef int32_t LONG;
 typedef uint32_t ULONG;

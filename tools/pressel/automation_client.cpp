@@ -1,6 +1,9 @@
 // The tool's automation client of the Pressel control.
 #include "tools/pressel/automation_client.h"
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -46,10 +49,14 @@ std::string Hex(HRESULT hr) {
 }  // namespace
 
 std::string DefaultServerPath() {
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return "libstavlo.so";
-    return (exe.parent_path().parent_path() / "lib" / "libstavlo.so").lexically_normal().string();
+    // The platform library is loaded already; asking for it by name only finds it.
+    void* platform = ::dlopen("libpressel-platform.so", RTLD_LAZY | RTLD_NOLOAD);
+    link_map* map = nullptr;
+    std::string path = "libstavlo.so";
+    if (platform && ::dlinfo(platform, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name && *map->l_name)
+        path = (std::filesystem::path(map->l_name).parent_path() / "libstavlo.so").lexically_normal().string();
+    if (platform) ::dlclose(platform);
+    return path;
 }
 
 HRESULT RunServerEntry(const std::string& path, bool bRegister, std::string* why) {

@@ -13,8 +13,9 @@
 
 namespace pressel_tool {
 
-// The control library shipped with the tool: ../lib/libstavlo.so beside the
-// executable.
+// The control library shipped with the tool: libstavlo.so in the directory
+// of the platform library the tool runs on (build/lib in the build tree, the
+// library directory of an installation).
 std::string DefaultServerPath();
 
 // Loads a server library and runs its DllRegisterServer or

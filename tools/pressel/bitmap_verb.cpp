@@ -11,16 +11,17 @@
 #include "tools/pressel/verbs.h"
 
 namespace pressel_tool {
-namespace {
 
-constexpr const char* kUsage =
+const char kBitmapUsage[] =
     "usage: pressel bitmap (--ini FILE | --reg KEYPATH) PRINTER [--output FILE]\n"
     "                      [--col N] --height LINES --width COLUMNS [--quiet] IMAGE\n"
     "  Prints the bitmap file IMAGE on PRINTER in its graphics mode, scaled to\n"
     "  LINES text lines and COLUMNS character columns, its left edge at column N\n"
     "  (counted from 1; the default). The cell sizes in dots come from the\n"
     "  profile's graphics keys. --output sends the job to FILE instead of the\n"
-    "  printer's port.";
+    "  printer's port. --quiet and the exit statuses are those of pressel print.";
+
+namespace {
 
 struct Options : JobOptions, ImageOptions {
     std::string image;
@@ -44,10 +45,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
 
 int RunBitmap(int argc, char** argv) {
     Options o;
-    if (!ParseArgs(argc, argv, &o)) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return kBadUsage;
-    }
+    if (!ParseArgs(argc, argv, &o)) return BadUsage(kBitmapUsage);
     if (!std::ifstream(o.image, std::ios::binary)) {
         std::fprintf(stderr, "pressel bitmap: cannot read '%s': %s\n", o.image.c_str(), std::strerror(errno));
         return kBadUsage;

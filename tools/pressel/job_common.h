@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "tools/pressel/automation_client.h"
+#include "tools/pressel/verbs.h"
 
 namespace pressel_tool {
 
 // Exit statuses of the printing verbs: 0 printed, 1 the job did not
-// complete, 2 bad command line or unreadable input.
+// complete, kBadUsage (2) bad command line or unreadable input.
 constexpr int kPrinted = 0;
 constexpr int kNotCompleted = 1;
-constexpr int kBadUsage = 2;
 
 struct JobOptions {
     std::string ini, reg, printer, output, header, footer;

@@ -24,12 +24,8 @@
 #include "win/wcs.h"
 
 namespace pressel_tool {
-namespace {
 
-namespace fs = std::filesystem;
-using namespace pressel_preview;
-
-constexpr const char* kUsage =
+const char kPreviewUsage[] =
     "usage: pressel preview (--ini FILE | --reg KEYPATH) PRINTER --output FILE.png [--quiet]\n"
     "                       (--stream CAPTURED | [--header T] [--footer T] TEXTFILE |\n"
     "                        [--col N] --height LINES --width COLUMNS IMAGE)\n"
@@ -37,6 +33,12 @@ constexpr const char* kUsage =
     "  (the options of pressel print and pressel bitmap), or a stream captured\n"
     "  from a file or port (--stream). Page 1 goes to FILE.png, page N to\n"
     "  FILE-N.png; the files written are listed on standard output.";
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace pressel_preview;
+
 
 struct Options : JobOptions, ImageOptions {
     std::string stream, input;
@@ -158,10 +160,7 @@ std::string PageFile(const std::string& output, int page) {
 
 int RunPreview(int argc, char** argv) {
     Options o;
-    if (!ParseArgs(argc, argv, &o)) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return kBadUsage;
-    }
+    if (!ParseArgs(argc, argv, &o)) return BadUsage(kPreviewUsage);
     if (!HasPrinter(o)) return kBadUsage;
 
     std::string bytes;

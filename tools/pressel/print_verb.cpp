@@ -13,15 +13,18 @@
 #include "win/base.h"
 
 namespace pressel_tool {
-namespace {
 
-constexpr const char* kUsage =
+const char kPrintUsage[] =
     "usage: pressel print (--ini FILE | --reg KEYPATH) PRINTER [--output FILE]\n"
     "                     [--header TEXT] [--footer TEXT] [--quiet] TEXTFILE|-\n"
     "  Prints TEXTFILE (UTF-8; - reads standard input) on PRINTER as the profile\n"
     "  describes it. A form feed character starts a new page. {page} in the\n"
     "  header or footer is replaced by the page number. --output sends the job\n"
-    "  to FILE instead of the printer's port.";
+    "  to FILE instead of the printer's port. --quiet says only what went wrong.\n"
+    "  Exit status: 0 printed, 1 the job did not complete, 2 a wrong command\n"
+    "  line or an unreadable TEXTFILE.";
+
+namespace {
 
 struct Options : JobOptions {
     std::string input;
@@ -43,10 +46,7 @@ bool ParseArgs(int argc, char** argv, Options* o) {
 
 int RunPrint(int argc, char** argv) {
     Options o;
-    if (!ParseArgs(argc, argv, &o)) {
-        std::fprintf(stderr, "%s\n", kUsage);
-        return kBadUsage;
-    }
+    if (!ParseArgs(argc, argv, &o)) return BadUsage(kPrintUsage);
     std::string text;
     if (!ReadTextInput(o.input, &text)) {
         std::fprintf(stderr, "pressel print: cannot read '%s': %s\n", o.input.c_str(), std::strerror(errno));

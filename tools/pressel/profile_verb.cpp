@@ -17,6 +17,18 @@
 #include "win/wcs.h"
 
 namespace pressel_tool {
+
+const char kProfileUsage[] =
+    "usage: pressel profile show --ini FILE PRINTER\n"
+    "       pressel profile show --reg KEYPATH PRINTER\n"
+    "       pressel profile list\n"
+    "  Shows the profile of PRINTER as a job loads it, with defaults applied and\n"
+    "  sequences decoded, and the port a job would open. The profile is the\n"
+    "  section PRINTER of the INI file FILE, or the key KEYPATH\\PRINTER under\n"
+    "  HKEY_CURRENT_USER. Exit status 1 when the printer has no port.\n"
+    "  list: the installed profiles and your own ($XDG_DATA_HOME/pressel/profiles,\n"
+    "  else ~/.local/share/pressel/profiles), with the printers in each file.";
+
 namespace {
 
 std::u16string Wide(const char* text) {
@@ -142,17 +154,10 @@ std::string DescribeTransport(const std::u16string& description, const std::u16s
     return "port library farsend.dll, port \"" + Narrow(port) + "\"";
 }
 
-int ShowUsage() {
-    std::fprintf(stderr, "usage: pressel profile show --ini FILE PRINTER\n"
-                         "       pressel profile show --reg KEYPATH PRINTER   (KEYPATH under HKEY_CURRENT_USER)\n"
-                         "       pressel profile list                         (the installed profiles and your own)\n");
-    return 2;
-}
-
 // One heading per directory, then a line per printer: the file and the
 // printer's name, quoted as a command line would need it.
 int List(int argc) {
-    if (argc != 1) return ShowUsage();
+    if (argc != 1) return BadUsage(kProfileUsage);
     std::vector<pressel_catalog::ProfilePrinter> printers = pressel_catalog::ListProfilePrinters();
     const std::pair<bool, std::filesystem::path> places[] = {{false, pressel_catalog::InstalledProfileDir()},
                                                              {true, pressel_catalog::UserProfileDir()}};
@@ -178,9 +183,9 @@ std::u16string UserKeyPath(std::u16string path) {
 }
 
 int Show(int argc, char** argv) {
-    if (argc != 4) return ShowUsage();
+    if (argc != 4) return BadUsage(kProfileUsage);
     const bool fromRegistry = std::strcmp(argv[1], "--reg") == 0;
-    if (!fromRegistry && std::strcmp(argv[1], "--ini") != 0) return ShowUsage();
+    if (!fromRegistry && std::strcmp(argv[1], "--ini") != 0) return BadUsage(kProfileUsage);
     const std::u16string location = fromRegistry ? UserKeyPath(Wide(argv[2])) : Wide(argv[2]);
     const std::u16string printer = Wide(argv[3]);
 
@@ -250,7 +255,7 @@ int Show(int argc, char** argv) {
 int RunProfile(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "show") == 0) return Show(argc - 1, argv + 1);
     if (argc >= 2 && std::strcmp(argv[1], "list") == 0) return List(argc - 1);
-    return ShowUsage();
+    return BadUsage(kProfileUsage);
 }
 
 }  // namespace pressel_tool

@@ -7,9 +7,21 @@
 #include <string>
 
 #include "pressel/registry.h"
+#include "tools/pressel/verbs.h"
 #include "win/errors.h"
 
 namespace pressel_tool {
+
+const char kRegUsage[] =
+    "usage: pressel reg import FILE\n"
+    "       pressel reg export [KEY]\n"
+    "  import merges the .reg file FILE (REGEDIT4, or version 5.00 in UTF-8 or\n"
+    "  UTF-16LE) into the registry; a file with an error changes nothing.\n"
+    "  export prints the whole registry, or KEY with everything below it;\n"
+    "  HKCU, HKLM and HKCR abbreviate the root names. The registry is the file\n"
+    "  $PRESSEL_REGISTRY, else $XDG_CONFIG_HOME/pressel/registry.reg, else\n"
+    "  ~/.config/pressel/registry.reg.";
+
 namespace {
 
 int Import(const char* file) {
@@ -66,8 +78,7 @@ int Export(const char* key) {
 int RunReg(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "import") == 0) return Import(argv[2]);
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "export") == 0) return Export(argc == 3 ? argv[2] : nullptr);
-    std::fprintf(stderr, "usage: pressel reg import FILE | pressel reg export [KEY]\n");
-    return 2;
+    return BadUsage(kRegUsage);
 }
 
 }  // namespace pressel_tool

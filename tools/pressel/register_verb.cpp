@@ -5,17 +5,26 @@
 #include <string>
 
 #include "tools/pressel/automation_client.h"
+#include "tools/pressel/verbs.h"
 
 namespace pressel_tool {
+
+const char kRegisterUsage[] =
+    "usage: pressel register [LIBRARY]\n"
+    "  Registers the Pressel control of LIBRARY for automation clients: its class,\n"
+    "  program identifiers and type library. LIBRARY defaults to the libstavlo.so\n"
+    "  beside the platform library pressel runs on.";
+const char kUnregisterUsage[] =
+    "usage: pressel unregister [LIBRARY]\n"
+    "  Removes the registration of the Pressel control of LIBRARY (the type\n"
+    "  library stays registered). LIBRARY defaults to the libstavlo.so beside\n"
+    "  the platform library pressel runs on.";
+
 namespace {
 
 int Run(int argc, char** argv, bool bRegister) {
     const char* verb = bRegister ? "register" : "unregister";
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        std::fprintf(stderr, "usage: pressel %s [LIBRARY]\n  LIBRARY defaults to %s\n", verb,
-                     DefaultServerPath().c_str());
-        return 2;
-    }
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) return BadUsage(bRegister ? kRegisterUsage : kUnregisterUsage);
     std::string path = argc == 2 ? argv[1] : DefaultServerPath();
     std::string why;
     if (FAILED(RunServerEntry(path, bRegister, &why))) {

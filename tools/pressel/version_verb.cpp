@@ -32,11 +32,13 @@ std::string Narrow(const WCHAR* text) {
 
 }  // namespace
 
+const char kVersionUsage[] =
+    "usage: pressel version FILE\n"
+    "  Shows the version information of the library FILE (its file and product\n"
+    "  versions and texts), read from the file without loading it.";
+
 int RunVersion(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: pressel version FILE\n");
-        return 2;
-    }
+    if (argc != 2) return BadUsage(kVersionUsage);
     std::u16string file = Wide(argv[1]);
     DWORD size = GetFileVersionInfoSizeW(file.c_str(), nullptr);
     std::vector<unsigned char> block(size);
