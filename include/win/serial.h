@@ -3,10 +3,6 @@
 // go with them, and the Comm* calls.
 #pragma once
 
-#ifdef __cplusplus
-#include <bit>
-#endif
-
 #include "win/ioctl.h"
 #include "win/types.h"
 
@@ -65,28 +61,6 @@ typedef struct _COMSTAT {
 static_assert(sizeof(DCB) == 28, "DCB keeps its Windows size");
 static_assert(sizeof(COMMTIMEOUTS) == 20, "COMMTIMEOUTS keeps its Windows size");
 static_assert(sizeof(COMSTAT) == 12, "COMSTAT keeps its Windows size");
-
-// Checked wherever std::bit_cast exists: the system builds as C++20, while
-// clients may include this header as C++17 or C.
-#if defined(__cpp_lib_bit_cast)
-namespace pressel_serial_layout {
-// The flags word of a DCB with only the flow-control fields set to all ones:
-// ParseCommSettings clears exactly these bits (mask 0x313C).
-constexpr DWORD FlowFlagsWord() {
-    DCB dcb{};
-    dcb.fOutxCtsFlow = 1;
-    dcb.fOutxDsrFlow = 1;
-    dcb.fDtrControl = 3;
-    dcb.fOutX = 1;
-    dcb.fRtsControl = 3;
-    struct Words {
-        DWORD length, baud, flags, rest[4];
-    };
-    return std::bit_cast<Words>(dcb).flags;
-}
-static_assert(FlowFlagsWord() == 0x313C, "DCB flag bits keep their Windows positions");
-}  // namespace pressel_serial_layout
-#endif
 
 // Parity.
 #define NOPARITY 0

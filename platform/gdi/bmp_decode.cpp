@@ -109,7 +109,10 @@ DWORD DecodeUncompressed(const BmpLayout& L, const uint8_t* data, uint8_t* dst, 
 
 // RLE4 and RLE8: rows from the bottom, runs, end of line, end of bitmap,
 // deltas and absolute runs. Every code consumes at least two bytes, so the
-// loop ends with the data.
+// loop ends with the data. Common writers encode every row up to its padded
+// width, so pixels of a run that go past the end of the row are dropped, as
+// common readers do; a delta that leaves the image or pixels above its top
+// row mean the file is damaged.
 DWORD DecodeRle(const BmpLayout& L, const uint8_t* data, uint8_t* dst, size_t dstStride) {
     const bool rle4 = L.compression == BI_RLE4;
     const size_t colours = L.palette.size();
@@ -118,12 +121,14 @@ DWORD DecodeRle(const BmpLayout& L, const uint8_t* data, uint8_t* dst, size_t ds
 
     const uint8_t* p = data + L.dataOffset;
     const uint8_t* const end = p + L.dataSize;
-    int64_t x = 0, y = 0;  // y counts rows from the bottom
-    // Writes count pixels whose indices come from index(i).
+    int64_t x = 0, y = 0;  // y counts rows from the bottom; x never passes the width
+    // Writes the first of count pixels whose indices come from index(i), as
+    // many as the row has room for.
     auto put = [&](unsigned count, auto index) -> bool {
-        if (y >= L.height || x + count > L.width) return false;
+        if (y >= L.height) return false;
         uint32_t* row = PictureRow(dst, dstStride, static_cast<LONG>(L.height - 1 - y));
-        for (unsigned i = 0; i < count; ++i) {
+        const unsigned kept = static_cast<unsigned>(std::min<int64_t>(count, L.width - x));
+        for (unsigned i = 0; i < kept; ++i) {
             unsigned c = index(i);
             if (c >= colours) return false;
             row[x++] = L.palette[c];

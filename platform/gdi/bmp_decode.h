@@ -40,9 +40,10 @@ struct BmpLayout {
 DWORD ParseBmp(const uint8_t* data, size_t size, BmpLayout& out);
 
 // Decodes the pixels into 32-bit 0x00RRGGBB values, top row first, dstStride
-// bytes apart. Pixels an RLE stream skips take palette entry 0. Returns 0 or
-// ERROR_BAD_FORMAT (indices outside the palette, RLE runs leaving the image,
-// RLE data ending before its end-of-bitmap code).
+// bytes apart. Pixels an RLE stream skips take palette entry 0; pixels of an
+// RLE run past the end of its row are dropped. Returns 0 or ERROR_BAD_FORMAT
+// (indices outside the palette, RLE deltas leaving the image, RLE pixels above
+// its top row, RLE data ending before its end-of-bitmap code).
 DWORD DecodeBmpPixels(const BmpLayout& layout, const uint8_t* data, size_t size, uint8_t* dst, size_t dstStride);
 
 }  // namespace platform::gdi

@@ -1,5 +1,6 @@
 #include "registry/store.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 
 #include "core/errno_map.h"
 #include "win/base.h"
@@ -156,17 +158,47 @@ LONG Refresh(Cache& cache, bool force) {
     return ERROR_SUCCESS;
 }
 
+// A writer's temporary file: "<store>.tmp-" and six characters from
+// mkostemp. The writer holds a lock on it until it is renamed over the store
+// or removed.
+constexpr std::string_view kTempInfix = ".tmp-";
+
+bool IsTemporaryName(std::string_view name, std::string_view storeName) {
+    return name.size() == storeName.size() + kTempInfix.size() + 6 && name.starts_with(storeName) &&
+           name.substr(storeName.size(), kTempInfix.size()) == kTempInfix;
+}
+
+// Removes the temporary files that writers left when they died before
+// renaming them. A file whose lock can be taken has no live writer; one a
+// writer still holds stays, even if the store's lock file was taken away
+// from under that writer.
+void RemoveStaleTemporaries(const std::string& path) {
+    const std::string dirPath = DirOf(path);
+    const std::string storeName = path.substr(path.rfind('/') + 1);
+    DIR* dir = opendir(dirPath.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsTemporaryName(entry->d_name, storeName)) continue;
+        Fd file;
+        file.fd = openat(dirfd(dir), entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        struct stat st;
+        if (file.fd >= 0 && fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && flock(file.fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
 // Replaces the store file by text; *id receives the new file's identity.
 LONG ReplaceFile(const std::string& path, const std::string& text, FileId* id) {
-    std::string tmp = path + ".XXXXXX";
+    std::string tmp = path + std::string(kTempInfix) + "XXXXXX";
     Fd file;
     file.fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (file.fd < 0) return ErrnoCode(errno);
     // Keep the mode the user gave the store; a new store is private.
     struct stat st;
     mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    if (!WriteAll(file.fd, text) || fchmod(file.fd, mode) != 0 || fsync(file.fd) != 0 || fstat(file.fd, &st) != 0 ||
-        rename(tmp.c_str(), path.c_str()) != 0) {
+    if (flock(file.fd, LOCK_EX) != 0 || !WriteAll(file.fd, text) || fchmod(file.fd, mode) != 0 ||
+        fsync(file.fd) != 0 || fstat(file.fd, &st) != 0 || rename(tmp.c_str(), path.c_str()) != 0) {
         int err = errno;
         unlink(tmp.c_str());
         return ErrnoCode(err);
@@ -205,6 +237,7 @@ LONG WriteStore(const std::function<LONG(Tree&, bool* changed)>& fn) {
     while (flock(lockFile.fd, LOCK_EX) != 0)
         if (errno != EINTR) return ErrnoCode(errno);
     // The lock is released when lockFile closes.
+    RemoveStaleTemporaries(path);
     if (LONG rc = Refresh(cache, true)) return rc;
     Tree copy = cache.tree;
     bool changed = false;

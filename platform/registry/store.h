@@ -3,9 +3,10 @@
 // One process-wide cache of the tree, re-read whenever the file changed (by
 // device, inode, size and modification time), so that changes of other
 // processes are seen. Writers take an exclusive flock on "<file>.lock",
-// re-read, change, write a temporary file beside the store, fsync it, rename
-// it over the store and fsync the directory: concurrent writers never lose
-// each other's updates and a crash leaves the old or the new file.
+// remove the temporary files of writers that died, re-read, change, write a
+// temporary file beside the store (locked while they write it), fsync it,
+// rename it over the store and fsync the directory: concurrent writers never
+// lose each other's updates and a crash leaves the old or the new file.
 #pragma once
 
 #include <functional>

@@ -7,33 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "bmp_test_files.h"
 #include "gdi/objects.h"
 #include "win/base.h"
 #include "win/gdi.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put(Bytes& v, uint32_t x, int n) {
-    for (int i = 0; i < n; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-
-// A file with a 40-byte header, masks (if any), palette (0x00RRGGBB) and data.
-Bytes Bmp(int32_t w, int32_t h, uint16_t bpp, uint32_t compression, const std::vector<uint32_t>& palette,
-          const Bytes& data, const std::vector<uint32_t>& masks = {}) {
-    const uint32_t off = 14 + 40 + 4 * static_cast<uint32_t>(masks.size() + palette.size());
-    Bytes f = {'B', 'M'};
-    Put(f, off + static_cast<uint32_t>(data.size()), 4), Put(f, 0, 4), Put(f, off, 4);
-    Put(f, 40, 4), Put(f, static_cast<uint32_t>(w), 4), Put(f, static_cast<uint32_t>(h), 4), Put(f, 1, 2),
-        Put(f, bpp, 2);
-    Put(f, compression, 4), Put(f, static_cast<uint32_t>(data.size()), 4), Put(f, 2835, 4), Put(f, 2835, 4);
-    Put(f, static_cast<uint32_t>(palette.size()), 4), Put(f, 0, 4);
-    for (uint32_t m : masks) Put(f, m, 4);
-    for (uint32_t c : palette) Put(f, c, 4);
-    f.insert(f.end(), data.begin(), data.end());
-    return f;
-}
+using namespace bmp_test;
 
 // Pixels (0x00RRGGBB, top row first) of a loaded file, or the last error.
 struct Result {
@@ -72,15 +53,22 @@ TEST(BmpDecoder, Rle) {
         DWORD error;
         std::vector<uint32_t> pixels;  // top row first
     };
-    const uint32_t K = 0x000000, R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, Y = 0x808080;
+    const uint32_t K = 0x000000, R = 0xFF0000, G = 0x00FF00, B = 0x0000FF, W = 0xFFFFFF, Y = 0x808080;
     const Case cases[] = {
         {"rle4 run, end of line, absolute, end of bitmap", 4, 2, 4,
          {4, 0x12, 0, 0, 0, 3, 0x31, 0x20, 0, 1}, 0, {B, R, G, K, R, G, R, G}},
         {"rle8 delta leaves entry 0 behind", 4, 3, 8,
          {0, 2, 1, 1, 2, 5, 0, 1}, 0, {K, K, K, K, K, Y, Y, K, K, K, K, K}},
         {"rle8 absolute run with padding", 3, 1, 8, {0, 3, 1, 2, 3, 0, 0, 1}, 0, {R, G, B}},
-        {"run past the end of the line", 4, 2, 8, {5, 1, 0, 1}, ERROR_BAD_FORMAT, {}},
-        {"absolute run past the end of the line", 2, 1, 8, {0, 3, 1, 1, 1, 0, 0, 1}, ERROR_BAD_FORMAT, {}},
+        // Pixels past the end of the row are dropped; decoding goes on with the next code.
+        {"rle8 runs past the end of the row", 3, 2, 8, {5, 1, 2, 2, 0, 0, 1, 3, 0, 1}, 0, {B, K, K, R, R, R}},
+        {"rle8 absolute run past the end of the row", 2, 2, 8, {0, 3, 1, 2, 3, 0, 0, 0, 2, 4, 0, 1}, 0,
+         {W, W, R, G}},
+        {"rle4 run past the end of the row", 3, 2, 4, {5, 0x12, 0, 0, 3, 0x34, 0, 1}, 0, {B, W, B, R, G, R}},
+        {"rle4 absolute run past the end of the row", 3, 2, 4, {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 3, 0x34, 0, 1}, 0,
+         {B, W, B, R, G, B}},
+        {"a delta after a run past the end of the row", 4, 1, 8, {6, 1, 0, 2, 0, 0, 0, 1}, 0, {R, R, R, R}},
+        // A delta that leaves the image, or pixels above its top row: the file is damaged.
         {"delta past the right edge", 4, 2, 8, {0, 2, 5, 0, 0, 1}, ERROR_BAD_FORMAT, {}},
         {"delta past the top", 4, 2, 8, {0, 2, 0, 3, 0, 1}, ERROR_BAD_FORMAT, {}},
         {"pixels above the last row", 4, 1, 8, {0, 0, 1, 1, 0, 1}, ERROR_BAD_FORMAT, {}},

@@ -1,8 +1,11 @@
 // The store file shared between processes: concurrent writers, readers that
-// see other processes' changes, and a malformed file that is never replaced.
+// see other processes' changes, a malformed file that is never replaced, and
+// the temporary files of writers that die mid-write.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -166,6 +169,97 @@ TEST_F(RegistryStoreTest, MalformedFileIsReportedAndNeverReplaced) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"A", 0, KEY_READ, &key), ERROR_SUCCESS);
     EXPECT_EQ(QueryString(key, u"ok"), u"1");
     RegCloseKey(key);
+}
+
+// A writer in a child process that rewrites a store of about 1 MB until the
+// file "stop" appears beside it; it exits 0 when every write succeeded.
+class StoreWriterTest : public RegistryTest {
+protected:
+    void SetUp() override {
+        RegistryTest::SetUp();
+        std::string text = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\Big]\n";
+        for (int i = 0; i < 1000; ++i) text += "\"v" + std::to_string(i) + "\"=\"" + std::string(1000, 'x') + "\"\n";
+        Import(text);
+        stop_ = dir_ + "/stop";
+        writer_ = fork();
+        if (writer_ == 0) {
+            for (DWORD n = 0; !std::filesystem::exists(stop_); ++n)
+                if (RegSetValueExW(HKEY_CURRENT_USER, u"count", 0, REG_DWORD, reinterpret_cast<BYTE*>(&n), 4) !=
+                    ERROR_SUCCESS)
+                    _exit(1);
+            _exit(0);
+        }
+    }
+    void TearDown() override {
+        if (writer_ > 0) {
+            kill(writer_, SIGKILL);
+            waitpid(writer_, nullptr, 0);
+        }
+        RegistryTest::TearDown();
+    }
+
+    std::vector<std::string> Temporaries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/sub"))
+            if (entry.path().filename().string().starts_with("registry.reg.tmp-")) names.push_back(entry.path());
+        return names;
+    }
+    // Stops the writer while its temporary file exists; false after 20 s.
+    bool StopMidWrite() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Temporaries().empty()) continue;
+            kill(writer_, SIGSTOP);
+            waitpid(writer_, nullptr, WUNTRACED);
+            if (!Temporaries().empty()) return true;
+            kill(writer_, SIGCONT);
+        }
+        return false;
+    }
+    // Asks the writer to finish; its exit status.
+    int Finish() {
+        std::ofstream(stop_) << "";
+        int status = -1;
+        waitpid(writer_, &status, 0);
+        writer_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+
+    std::string stop_;
+    pid_t writer_ = -1;
+};
+
+TEST_F(StoreWriterTest, NextWriterRemovesTheFileOfAWriterKilledMidWrite) {
+    ASSERT_TRUE(StopMidWrite());
+    const std::vector<std::string> stale = Temporaries();
+    kill(writer_, SIGKILL);
+    waitpid(writer_, nullptr, 0);
+    writer_ = -1;
+    EXPECT_EQ(stale, Temporaries());  // nothing removes it until the next write
+
+    const std::string before = Export("HKCU\\Big");
+    DWORD n = 7;
+    ASSERT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"after", 0, REG_DWORD, reinterpret_cast<BYTE*>(&n), 4), ERROR_SUCCESS);
+    EXPECT_TRUE(Temporaries().empty());
+    EXPECT_EQ(before, Export("HKCU\\Big"));
+    DWORD value = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, u"after", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(StoreWriterTest, TheFileOfALiveWriterIsKept) {
+    ASSERT_TRUE(StopMidWrite());
+    const std::vector<std::string> live = Temporaries();
+    // Even a writer that does not wait for the stopped one, because the
+    // store's lock file was removed, leaves the stopped writer's file alone.
+    std::filesystem::remove(path_ + ".lock");
+    DWORD n = 7;
+    ASSERT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"other", 0, REG_DWORD, reinterpret_cast<BYTE*>(&n), 4), ERROR_SUCCESS);
+    EXPECT_EQ(live, Temporaries());
+    kill(writer_, SIGCONT);
+    EXPECT_EQ(0, Finish());  // its rename found its file
+    EXPECT_TRUE(Temporaries().empty());
 }
 
 }  // namespace

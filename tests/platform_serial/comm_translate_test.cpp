@@ -3,6 +3,7 @@
 #include <termios.h>
 
 #include <cstring>
+#include <utility>
 
 #include "serial/com_names.h"
 #include "serial/comm_translate.h"
@@ -28,6 +29,37 @@ termios RawTermios() {
     termios tio{};
     cfmakeraw(&tio);
     return tio;
+}
+
+// Callers fill DCBs and COMSTATs by field and pass them on as Windows
+// programs do: every flag keeps its Windows bit.
+TEST(SerialStructures, FlagsKeepTheirWindowsBits) {
+    auto word = [](const auto& s, int index) {
+        DWORD words[sizeof s / 4];
+        std::memcpy(words, &s, sizeof s);
+        return words[index];
+    };
+    const std::pair<void (*)(DCB&), DWORD> dcbFlags[] = {
+        {[](DCB& d) { d.fBinary = 1; }, 0x0001},          {[](DCB& d) { d.fParity = 1; }, 0x0002},
+        {[](DCB& d) { d.fOutxCtsFlow = 1; }, 0x0004},     {[](DCB& d) { d.fOutxDsrFlow = 1; }, 0x0008},
+        {[](DCB& d) { d.fDtrControl = 3; }, 0x0030},      {[](DCB& d) { d.fDsrSensitivity = 1; }, 0x0040},
+        {[](DCB& d) { d.fTXContinueOnXoff = 1; }, 0x0080}, {[](DCB& d) { d.fOutX = 1; }, 0x0100},
+        {[](DCB& d) { d.fInX = 1; }, 0x0200},             {[](DCB& d) { d.fErrorChar = 1; }, 0x0400},
+        {[](DCB& d) { d.fNull = 1; }, 0x0800},            {[](DCB& d) { d.fRtsControl = 3; }, 0x3000},
+        {[](DCB& d) { d.fAbortOnError = 1; }, 0x4000},
+    };
+    for (const auto& [set, bits] : dcbFlags) {
+        DCB dcb{};
+        set(dcb);
+        EXPECT_EQ(word(dcb, 2), bits);
+    }
+    COMSTAT stat{};
+    stat.fCtsHold = 1;
+    stat.fEof = 1;
+    stat.fTxim = 1;
+    stat.cbInQue = 7;
+    EXPECT_EQ(word(stat, 0), 0x61u);
+    EXPECT_EQ(word(stat, 1), 7u);
 }
 
 TEST(DcbToTermios, LineSettings) {
