@@ -55,7 +55,10 @@ public:
     }
 
 private:
-    ssize_t WriteOnce(const char* bytes, size_t count);
+    ssize_t WriteOnce(const char* bytes, size_t count) {
+        return pipe_ ? WriteToPipe(bytes, count) : ::write(fd_, bytes, count);
+    }
+    ssize_t WriteToPipe(const char* bytes, size_t count);
 
     int fd_;
     bool regular_;
@@ -117,8 +120,7 @@ BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
 // A named pipe whose reader has gone raises SIGPIPE, which would end the
 // process; the signal is held back for this thread and the write fails with
 // ERROR_BROKEN_PIPE instead.
-ssize_t FileObject::WriteOnce(const char* bytes, size_t count) {
-    if (!pipe_) return ::write(fd_, bytes, count);
+ssize_t FileObject::WriteToPipe(const char* bytes, size_t count) {
     sigset_t pipeOnly, old;
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);
