@@ -9,6 +9,12 @@
 #include "profile/PrinterSettings.h"
 #include "win/ole.h"
 
+// Marks the functions that every line or chunk of a job runs through, so that
+// they are placed together: where the kernel keeps its page tables apart from
+// the program's, each write to the port empties the TLB, and every page of
+// code a chunk touches between two writes costs a page walk.
+#define PRESSEL_HOT __attribute__((hot))
+
 // Abort procedure consulted before each chunk of output: receives the port
 // handle (the 32-bit value kept in m_hPort) and 0; nonzero means go on.
 typedef BOOL (*PFN_PRESSEL_ABORTPROC)(LONG hPort, int nReserved);

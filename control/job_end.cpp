@@ -17,13 +17,13 @@ constexpr int kMaxMessagesPerConsultation = 10000;
 
 }  // namespace
 
-CPressel* CPressel::FindInstanceByPort(LONG hPort) {
+PRESSEL_HOT CPressel* CPressel::FindInstanceByPort(LONG hPort) {
     for (CPressel* p : g_apInstances)
         if (p && p->m_hPort == hPort) return p;
     return nullptr;
 }
 
-BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
+PRESSEL_HOT BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
     CPressel* p = FindInstanceByPort(hPort);
     if (!p) return 0;
     if (p->m_hAbortDlg == 0) return p->m_bPrinting;

@@ -10,7 +10,7 @@ using namespace port;
 
 namespace {
 
-BOOL WriteAll(HANDLE h, const void* pBytes, DWORD cbBytes) {
+PRESSEL_HOT BOOL WriteAll(HANDLE h, const void* pBytes, DWORD cbBytes) {
     DWORD written = 0;
     return WriteFile(h, pBytes, cbBytes, &written, nullptr) && written == cbBytes;
 }
@@ -29,7 +29,7 @@ BOOL WriteKtsb(const void* pBytes, DWORD cbBytes) {
 
 }  // namespace
 
-BOOL CPressel::WritePort(LONG hPort, const void* pBytes, DWORD cbBytes) {
+PRESSEL_HOT BOOL CPressel::WritePort(LONG hPort, const void* pBytes, DWORD cbBytes) {
     if (m_bReadWrite) {
         // Drain what the printer reported; hold the output while it reports
         // a condition, and tell the application of each new one.

@@ -2,6 +2,7 @@
 #include <atomic>
 
 #include "codepage/codepage.h"
+#include "core/hot.h"
 #include "win/base.h"
 
 #if __has_include("win/registry.h")
@@ -68,7 +69,7 @@ __attribute__((noinline)) UINT SettleAnsiCodePage() {
 
 }  // namespace
 
-UINT AnsiCodePage() {
+PLATFORM_HOT UINT AnsiCodePage() {
     UINT codePage = g_ansiCodePage.load(std::memory_order_acquire);
     return codePage != 0 ? codePage : SettleAnsiCodePage();
 }

@@ -13,6 +13,7 @@
 
 #include "codepage/codepage.h"
 #include "codepage/unit_table.h"
+#include "core/hot.h"
 #include "win/base.h"
 #include "win/wcs.h"
 
@@ -75,7 +76,7 @@ CachedConverter* ConverterFor(UINT codePage) {
     return &slot;
 }
 
-UINT ResolveCodePage(UINT codePage) {
+PLATFORM_HOT UINT ResolveCodePage(UINT codePage) {
     if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP_) return AnsiCodePage();
     return codePage;
 }
@@ -185,7 +186,7 @@ int ConvertRunByIcu(UINT codePage, const WCHAR* in, size_t length, char* out, si
     return WideToIcu(*slot, 0, in, length, out, capacity, nullptr, usedDefault);
 }
 
-UnitTable* TableFor(UINT codePage) {
+PLATFORM_HOT UnitTable* TableFor(UINT codePage) {
     bool known = false;
     UnitTable* table = UnitTable::Find(codePage, &known);
     if (known) return table;
@@ -262,7 +263,7 @@ WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
 
 namespace platform {
 
-int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+PLATFORM_HOT int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                     int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar, bool useTable) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr) ||
@@ -292,7 +293,7 @@ int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cch
 
 }  // namespace platform
 
-WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+WINBASEAPI PLATFORM_HOT int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                                           LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                           LPBOOL lpUsedDefaultChar) {
     return platform::WideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/hot.h"
 #include "win/base.h"
 
 namespace platform {
@@ -16,7 +17,7 @@ bool IsSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 // Copies the leading units below 0x80 of in[0, n) as bytes to out (only
 // counts them when out is null); returns how many. Eight units at a time in
 // vector registers, for the ASCII that most lines are made of.
-size_t CopyAscii(const WCHAR* in, size_t n, char* out) {
+PLATFORM_HOT size_t CopyAscii(const WCHAR* in, size_t n, char* out) {
     using Units = uint16_t __attribute__((vector_size(16)));
     using Bytes = uint8_t __attribute__((vector_size(8)));
     size_t i = 0;
@@ -77,7 +78,7 @@ std::mutex g_knownMutex;
 
 }  // namespace
 
-UnitTable* UnitTable::Find(UINT codePage, bool* known) {
+PLATFORM_HOT UnitTable* UnitTable::Find(UINT codePage, bool* known) {
     for (const KnownPage& k : g_known) {
         UINT page = k.codePage.load(std::memory_order_acquire);
         if (page == 0) break;
@@ -129,7 +130,7 @@ const UnitTable::Entry* UnitTable::Learn(size_t blockIndex) {
     return block;
 }
 
-int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
+PLATFORM_HOT int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
     const bool counting = capacity == 0;
     size_t count = 0;
     Entry seen = 0;  // the entries or-ed together, for their default bit

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/hot.h"
 #include "core/trace.h"
 #include "win/base.h"
 
@@ -40,7 +41,7 @@ struct HandleTable {
 
 constinit HandleTable g_table;
 
-Slot* SlotOf(HANDLE handle) {
+PLATFORM_HOT Slot* SlotOf(HANDLE handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
     if (value < kFirstHandle || (value - kFirstHandle) % kHandleStep != 0) return nullptr;
     size_t index = (value - kFirstHandle) / kHandleStep;
@@ -173,7 +174,7 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     });
 }
 
-WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+WINBASEAPI PLATFORM_HOT BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
     return OnObject(hFile, lpNumberOfBytesWritten, [&](platform::KernelObject& object, DWORD* done) {
         return object.Write(lpBuffer, nNumberOfBytesToWrite, done);

@@ -14,6 +14,7 @@
 
 #include "core/errno_map.h"
 #include "core/handles.h"
+#include "core/hot.h"
 #include "core/names.h"
 #include "core/trace.h"
 #include "core/utf.h"
@@ -102,7 +103,7 @@ BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
     return TRUE;
 }
 
-BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
+PLATFORM_HOT BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
     if (auto answer = AnswerBeforeIo(canWrite_, count, buffer)) return *answer;
     const auto* bytes = static_cast<const char*>(buffer);
