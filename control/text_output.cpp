@@ -23,14 +23,18 @@ constexpr LONG kNarrowBlock = 256;
 // Largest piece of a text handed to AppendToLine at once.
 constexpr size_t kAppendPiece = 0x40000000;
 
-// The units before the first NUL among text[0, n). Four units a word, as
-// strlen looks for a zero byte: every line of a job is measured here.
+// The units before the first NUL among text[0, n). Eight units at a time in
+// a vector register: every line of a job is measured here.
 PRESSEL_HOT size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
+    using Units = uint16_t __attribute__((vector_size(16)));
     size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint64_t word;
-        std::memcpy(&word, text + i, sizeof word);
-        if ((word - 0x0001000100010001u) & ~word & 0x8000800080008000u) break;  // a zero unit in it
+    for (; i + 8 <= n; i += 8) {
+        Units units;
+        std::memcpy(&units, text + i, sizeof units);
+        const auto zeros = units == 0;
+        uint64_t halves[2];
+        std::memcpy(halves, &zeros, sizeof halves);
+        if (halves[0] | halves[1]) break;  // a zero unit among them
     }
     while (i < n && text[i]) ++i;
     return i;
@@ -39,13 +43,21 @@ PRESSEL_HOT size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
 // A line's bytes are copied here rather than by the C library's memcpy: the
 // copies are short, and the call would bring a page of the library's code and
 // one of its data into every line, between two writes that empty the TLB.
+// The last block of each size overlaps the one before rather than going on
+// byte by byte, as memcpy does.
 PRESSEL_HOT void CopyBytes(BYTE* to, const BYTE* from, size_t n) {
-    for (; n >= 16; n -= 16, to += 16, from += 16) std::memcpy(to, from, 16);
-    if (n >= 8) {
+    if (n >= 16) {
+        for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n >= 8) {
         std::memcpy(to, from, 8);
-        to += 8, from += 8, n -= 8;
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) to[i] = from[i];
     }
-    for (; n > 0; --n) *to++ = *from++;
 }
 
 }  // namespace
