@@ -85,12 +85,17 @@ PRESSEL_HOT void CPressel::ResetStyles() {
 PRESSEL_HOT HRESULT CPressel::FontSelect(LONG FontType, LONG FontStyle, LONG FontEffect) {
     // A valid type starts from a clean slate, so the call leaves exactly
     // what its other two arguments name.
-    if (FontType >= 0 && FontType <= 2) {
+    const bool bReset = FontType >= 0 && FontType <= 2;
+    if (bReset) {
         ResetStyles();
         m_lFontType = FontType;
         SendSeq(this->*kTypeSeqs[FontType]);
     }
-    Apply(*this, kStyleActions, FontStyle);
-    Apply(*this, kEffectActions, FontEffect);
+    // Values 0 only switch off, and after the reset nothing is on: the call
+    // that follows every line of plain text has nothing more to do.
+    if (!bReset || FontStyle != 0 || FontEffect != 0) {
+        Apply(*this, kStyleActions, FontStyle);
+        Apply(*this, kEffectActions, FontEffect);
+    }
     return SetError(0, kNoError, 0);
 }
