@@ -23,21 +23,31 @@ constexpr LONG kNarrowBlock = 256;
 // Largest piece of a text handed to AppendToLine at once.
 constexpr size_t kAppendPiece = 0x40000000;
 
-// The units before the first NUL among text[0, n). Eight units at a time in
-// a vector register: every line of a job is measured here.
-PRESSEL_HOT size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
+// Where the first zero among eight units is: 8 when there is none.
+PRESSEL_HOT size_t FirstZeroOfEight(const WCHAR* units) {
     using Units = uint16_t __attribute__((vector_size(16)));
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        Units units;
-        std::memcpy(&units, text + i, sizeof units);
-        const auto zeros = units == 0;
-        uint64_t halves[2];
-        std::memcpy(halves, &zeros, sizeof halves);
-        if (halves[0] | halves[1]) break;  // a zero unit among them
+    Units v;
+    std::memcpy(&v, units, sizeof v);
+    const auto zeros = v == 0;
+    uint64_t halves[2];
+    std::memcpy(halves, &zeros, sizeof halves);
+    if (halves[0]) return static_cast<size_t>(__builtin_ctzll(halves[0])) / 16;
+    if (halves[1]) return 4 + static_cast<size_t>(__builtin_ctzll(halves[1])) / 16;
+    return 8;
+}
+
+// The units before the first NUL among text[0, n), eight units at a time:
+// every line of a job is measured here. The last eight may overlap units
+// already seen, which hold no zero.
+PRESSEL_HOT size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
+    if (n < 8) {
+        size_t i = 0;
+        while (i < n && text[i]) ++i;
+        return i;
     }
-    while (i < n && text[i]) ++i;
-    return i;
+    for (size_t i = 0; i + 8 < n; i += 8)
+        if (size_t k = FirstZeroOfEight(text + i); k < 8) return i + k;
+    return n - 8 + FirstZeroOfEight(text + n - 8);
 }
 
 // A line's bytes are copied here rather than by the C library's memcpy: the
@@ -64,6 +74,15 @@ PRESSEL_HOT void CopyBytes(BYTE* to, const BYTE* from, size_t n) {
 
 PRESSEL_HOT void CPressel::AppendToLine(const void* pData, LONG cbData) {
     const BYTE* pb = static_cast<const BYTE*>(pData);
+    const LONG cbHeld = std::max<LONG>(m_lineBuf.m_lLineBufLen, 0);
+    if (cbData > 0 && pb && cbData <= kLineCapacity - cbHeld) {
+        // What fits goes in at once, as nearly everything does.
+        CopyBytes(m_lineBuf.m_abLineBuf + cbHeld, pb, static_cast<size_t>(cbData));
+        m_lineBuf.m_lLineBufLen = cbHeld + cbData;
+        m_lineBuf.m_abLineBuf[cbHeld + cbData] = 0;
+        m_lineBuf.m_abLineBuf[cbHeld + cbData + 1] = 0;
+        return;
+    }
     while (cbData > 0 && pb) {
         if (m_lineBuf.m_lLineBufLen < 0) m_lineBuf.m_lLineBufLen = 0;
         LONG cbFree = kLineCapacity - m_lineBuf.m_lLineBufLen;
@@ -139,7 +158,7 @@ PRESSEL_HOT void CPressel::FlushLine() {
     CopyBytes(abLine, m_lineBuf.m_abLineBuf, static_cast<size_t>(cbLater));
     m_lineBuf.m_lLineBufLen = -1;
     static_cast<IPressel*>(this)->FontSelect(m_lFontType, m_lFontStyle, m_lFontEffect);
-    AppendToLine(abLine, cbLater);
+    if (cbLater > 0) AppendToLine(abLine, cbLater);
 }
 
 void CPressel::SendCharRun(WCHAR wUnit, LONG lCount) {
