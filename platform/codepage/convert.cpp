@@ -186,12 +186,16 @@ int ConvertRunByIcu(UINT codePage, const WCHAR* in, size_t length, char* out, si
     return WideToIcu(*slot, 0, in, length, out, capacity, nullptr, usedDefault);
 }
 
-PLATFORM_HOT UnitTable* TableFor(UINT codePage) {
-    bool known = false;
-    UnitTable* table = UnitTable::Find(codePage, &known);
-    if (known) return table;
+// A page's first conversion decides whether it has a table.
+__attribute__((noinline)) UnitTable* MakeTableFor(UINT codePage) {
     CachedConverter* slot = ConverterFor(codePage);
     return slot ? UnitTable::Make(codePage, slot->converter, ConvertRunByIcu) : nullptr;
+}
+
+UnitTable* TableFor(UINT codePage) {
+    bool known = false;
+    UnitTable* table = UnitTable::Find(codePage, &known);
+    return known ? table : MakeTableFor(codePage);
 }
 
 int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length, WCHAR* out, size_t capacity) {
@@ -223,6 +227,24 @@ int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length
     }
     if (U_FAILURE(err) && !overflow) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     return Result(count, overflow);
+}
+
+// The conversions WideToMultiByte hands on, out of line, so that its path to
+// a page's table, which every chunk of a job takes, stays short.
+__attribute__((noinline)) int WideToUtf8(DWORD flags, const WCHAR* in, size_t length, char* out, int capacity,
+                                         LPCSTR defaultChar, LPBOOL usedDefault) {
+    if (defaultChar || usedDefault) return Fail(ERROR_INVALID_PARAMETER);
+    if (flags & ~kWcErrInvalidChars) return Fail(ERROR_INVALID_FLAGS);
+    OutputSink<char> sink{out, static_cast<size_t>(capacity)};
+    if (!Utf16ToUtf8(in, length, flags & kWcErrInvalidChars, sink)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    return Result(sink.count, sink.overflow);
+}
+
+__attribute__((noinline)) int WideToPage(UINT codePage, DWORD flags, const WCHAR* in, size_t length, char* out,
+                                         int capacity, LPCSTR defaultChar, LPBOOL usedDefault) {
+    CachedConverter* slot = ConverterFor(codePage);
+    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
+    return WideToIcu(*slot, flags, in, length, out, static_cast<size_t>(capacity), defaultChar, usedDefault);
 }
 
 }  // namespace
@@ -271,24 +293,17 @@ PLATFORM_HOT int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCha
         return Fail(ERROR_INVALID_PARAMETER);
     size_t length = cchWideChar == -1 ? wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
     UINT codePage = ResolveCodePage(CodePage);
-    if (codePage == CP_UTF8) {
-        if (lpDefaultChar || lpUsedDefaultChar) return Fail(ERROR_INVALID_PARAMETER);
-        if (dwFlags & ~kWcErrInvalidChars) return Fail(ERROR_INVALID_FLAGS);
-        OutputSink<char> sink{lpMultiByteStr, static_cast<size_t>(cbMultiByte)};
-        if (!Utf16ToUtf8(lpWideCharStr, length, dwFlags & kWcErrInvalidChars, sink))
-            return Fail(ERROR_NO_UNICODE_TRANSLATION);
-        return Result(sink.count, sink.overflow);
-    }
+    if (codePage == CP_UTF8)
+        return WideToUtf8(dwFlags, lpWideCharStr, length, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                          lpUsedDefaultChar);
     if (dwFlags & ~kWcKnownFlags) return Fail(ERROR_INVALID_FLAGS);
     if (useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar) {
         if (UnitTable* table = TableFor(codePage))
             return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
                                   lpUsedDefaultChar);
     }
-    CachedConverter* slot = ConverterFor(codePage);
-    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
-    return WideToIcu(*slot, dwFlags, lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
-                     lpDefaultChar, lpUsedDefaultChar);
+    return WideToPage(codePage, dwFlags, lpWideCharStr, length, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                      lpUsedDefaultChar);
 }
 
 }  // namespace platform

@@ -80,34 +80,15 @@ bool ConvertsUnitByUnit(UConverter* converter) {
     return !sequences;
 }
 
-// The pages looked at so far, with their tables (null: none). Entries are
-// added under the lock and never change once their page is published.
-struct KnownPage {
-    std::atomic<UINT> codePage{0};
-    std::atomic<UnitTable*> table{nullptr};
-};
-constexpr size_t kKnownPages = 16;
-KnownPage g_known[kKnownPages];
-std::mutex g_knownMutex;
+std::mutex g_knownMutex;  // adding to the known pages
 
 }  // namespace
 
-PLATFORM_HOT UnitTable* UnitTable::Find(UINT codePage, bool* known) {
-    for (const KnownPage& k : g_known) {
-        UINT page = k.codePage.load(std::memory_order_acquire);
-        if (page == 0) break;
-        if (page == codePage) {
-            *known = true;
-            return k.table.load(std::memory_order_relaxed);
-        }
-    }
-    *known = false;
-    return nullptr;
-}
+UnitTable::KnownPage UnitTable::known_[kKnownPages];
 
 UnitTable* UnitTable::Make(UINT codePage, UConverter* converter, IcuConvert icu) {
     std::lock_guard lock(g_knownMutex);
-    for (KnownPage& k : g_known) {
+    for (KnownPage& k : known_) {
         UINT page = k.codePage.load(std::memory_order_relaxed);
         if (page == codePage) return k.table.load(std::memory_order_relaxed);
         if (page != 0) continue;
