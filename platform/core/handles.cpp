@@ -41,7 +41,7 @@ struct HandleTable {
 
 constinit HandleTable g_table;
 
-PLATFORM_HOT Slot* SlotOf(HANDLE handle) {
+PLATFORM_HOT inline Slot* SlotOf(HANDLE handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
     if (value < kFirstHandle || (value - kFirstHandle) % kHandleStep != 0) return nullptr;
     size_t index = (value - kFirstHandle) / kHandleStep;
