@@ -308,9 +308,9 @@ PLATFORM_HOT int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCha
 
 }  // namespace platform
 
-WINBASEAPI PLATFORM_HOT int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                          LPBOOL lpUsedDefaultChar) {
+WINBASEAPI PLATFORM_HOT int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                                       int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                                       LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     return platform::WideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,
                                      lpDefaultChar, lpUsedDefaultChar, true);
 }

@@ -175,7 +175,7 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
 }
 
 WINBASEAPI PLATFORM_HOT BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+                                              LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
     return OnObject(hFile, lpNumberOfBytesWritten, [&](platform::KernelObject& object, DWORD* done) {
         return object.Write(lpBuffer, nNumberOfBytesToWrite, done);
     });
