@@ -9,6 +9,12 @@
 #include "profile/PrinterSettings.h"
 #include "win/ole.h"
 
+// Marks the functions that every line or chunk of a job runs through, so that
+// they are placed together: where the kernel keeps its page tables apart from
+// the program's, each write to the port empties the TLB, and every page of
+// code a chunk touches between two writes costs a page walk.
+#define PRESSEL_HOT __attribute__((hot))
+
 // Abort procedure consulted before each chunk of output: receives the port
 // handle (the 32-bit value kept in m_hPort) and 0; nonzero means go on.
 typedef BOOL (*PFN_PRESSEL_ABORTPROC)(LONG hPort, int nReserved);
@@ -22,8 +28,8 @@ public:
     CLineBuf();
     virtual ~CLineBuf() = default;
 
-    BYTE m_abLineBuf[kLineBufSize];
     LONG m_lLineBufLen;  // content bytes; -1 (or 0) when empty
+    BYTE m_abLineBuf[kLineBufSize];
 };
 
 class CPressel final : public IPressel, public PrinterSettings, public IConnectionPointContainer {
@@ -106,7 +112,6 @@ public:
     LONG m_lFontType = 0;
     LONG m_lFontStyle = 0;
     LONG m_lFontEffect = 0;
-    CLineBuf m_lineBuf;
 
     // Port state.
     LONG m_hPort = -1;  // 32-bit port handle, -1 when closed
@@ -117,6 +122,10 @@ public:
     BOOL m_bErrorReturnState = 0;  // kept as 0 or 1
     LONG m_lLastError = 0;
     LONG m_lErrorMethodID = 0;
+
+    // After the fields every line uses, so that they and the start of the
+    // line share a page rather than lie on both sides of its 8 KB.
+    CLineBuf m_lineBuf;
 
     // Port transport (port/): opening, writing and closing the channel and
     // the printer status protocol of read-write serial ports.

@@ -41,7 +41,7 @@ void PublishError(const WCHAR* pszMessage) {
 
 }  // namespace
 
-HRESULT CPressel::SetError(HRESULT hr, const WCHAR* pszMessage, LONG lMethodId) {
+PRESSEL_HOT HRESULT CPressel::SetError(HRESULT hr, const WCHAR* pszMessage, LONG lMethodId) {
     m_lLastError = hr;
     m_lErrorMethodID = lMethodId;
     if (hr != 0) PublishError(pszMessage);

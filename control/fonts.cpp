@@ -24,13 +24,13 @@ constexpr Switch kUnderline{&CPressel::m_lFontEffect, 2, &PrinterSettings::m_seq
 
 // Sends a sequence only when the state changes; the bit changes even when
 // no job is active (the sequence then appends nothing).
-void TurnOn(CPressel& p, const Switch& s) {
+PRESSEL_HOT void TurnOn(CPressel& p, const Switch& s) {
     if (p.*s.field & s.bit) return;
     p.*s.field |= s.bit;
     p.SendSeq(p.*s.on);
 }
 
-void TurnOff(CPressel& p, const Switch& s) {
+PRESSEL_HOT void TurnOff(CPressel& p, const Switch& s) {
     if (!(p.*s.field & s.bit)) return;
     p.*s.field &= ~s.bit;
     p.SendSeq(p.*s.off);
@@ -56,7 +56,7 @@ constexpr Action kEffectActions[4][2] = {
     {{&kStrikeOut, true}, {&kUnderline, true}},
 };
 
-void Apply(CPressel& p, const Action (&table)[4][2], LONG value) {
+PRESSEL_HOT void Apply(CPressel& p, const Action (&table)[4][2], LONG value) {
     if (value < 0 || value > 3) return;
     for (const Action& a : table[value]) {
         if (!a.pSwitch) continue;
@@ -75,22 +75,27 @@ constexpr EscSeq PrinterSettings::*kTypeSeqs[3] = {
 
 }  // namespace
 
-void CPressel::ResetStyles() {
+PRESSEL_HOT void CPressel::ResetStyles() {
     TurnOff(*this, kBold);
     TurnOff(*this, kItalic);
     TurnOff(*this, kUnderline);
     TurnOff(*this, kStrikeOut);
 }
 
-HRESULT CPressel::FontSelect(LONG FontType, LONG FontStyle, LONG FontEffect) {
+PRESSEL_HOT HRESULT CPressel::FontSelect(LONG FontType, LONG FontStyle, LONG FontEffect) {
     // A valid type starts from a clean slate, so the call leaves exactly
     // what its other two arguments name.
-    if (FontType >= 0 && FontType <= 2) {
+    const bool bReset = FontType >= 0 && FontType <= 2;
+    if (bReset) {
         ResetStyles();
         m_lFontType = FontType;
         SendSeq(this->*kTypeSeqs[FontType]);
     }
-    Apply(*this, kStyleActions, FontStyle);
-    Apply(*this, kEffectActions, FontEffect);
+    // Values 0 only switch off, and after the reset nothing is on: the call
+    // that follows every line of plain text has nothing more to do.
+    if (!bReset || FontStyle != 0 || FontEffect != 0) {
+        Apply(*this, kStyleActions, FontStyle);
+        Apply(*this, kEffectActions, FontEffect);
+    }
     return SetError(0, kNoError, 0);
 }

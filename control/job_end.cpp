@@ -15,20 +15,11 @@ DWORD DelayMs(LONG lDelay) { return lDelay > 0 ? static_cast<DWORD>(lDelay) : 0;
 // next chunk.
 constexpr int kMaxMessagesPerConsultation = 10000;
 
-}  // namespace
-
-CPressel* CPressel::FindInstanceByPort(LONG hPort) {
-    for (CPressel* p : g_apInstances)
-        if (p && p->m_hPort == hPort) return p;
-    return nullptr;
-}
-
-BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
-    CPressel* p = FindInstanceByPort(hPort);
-    if (!p) return 0;
-    if (p->m_hAbortDlg == 0) return p->m_bPrinting;
-
-    HWND hDlg = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(static_cast<DWORD>(p->m_hAbortDlg)));
+// Runs the calling thread's window messages for the owner's dialog, then
+// answers whether the job of hPort still prints. Out of line: jobs without
+// a dialog consult the abort procedure before every chunk too.
+__attribute__((noinline)) BOOL DispatchForDialog(LONG hPort, LONG hAbortDlg) {
+    HWND hDlg = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(static_cast<DWORD>(hAbortDlg)));
     MSG msg;
     for (int n = 0; n < kMaxMessagesPerConsultation && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++n) {
         if (msg.message == WM_QUIT) {
@@ -42,9 +33,24 @@ BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
         }
     }
     // A handler may have finished the job or released the object: look the
-    // owner up again rather than trust p.
-    p = FindInstanceByPort(hPort);
+    // owner up again.
+    CPressel* p = CPressel::FindInstanceByPort(hPort);
     return p ? p->m_bPrinting : 0;
+}
+
+}  // namespace
+
+PRESSEL_HOT CPressel* CPressel::FindInstanceByPort(LONG hPort) {
+    for (CPressel* p : g_apInstances)
+        if (p && p->m_hPort == hPort) return p;
+    return nullptr;
+}
+
+PRESSEL_HOT BOOL CPressel::AbortProc(LONG hPort, int /*nReserved*/) {
+    CPressel* p = FindInstanceByPort(hPort);
+    if (!p) return 0;
+    if (p->m_hAbortDlg == 0) return p->m_bPrinting;
+    return DispatchForDialog(hPort, p->m_hAbortDlg);
 }
 
 HRESULT CPressel::Finish() {

@@ -127,12 +127,12 @@ LONG CPressel::CLineStash::Pop(LONG mark, BYTE* pbOut) {
     return cb;
 }
 
-BOOL CPressel::BodyHasRoom() const {
+PRESSEL_HOT BOOL CPressel::BodyHasRoom() const {
     if (m_lPrintableLines == 0) return 1;
     return static_cast<DWORD>(m_lLineNo) <= static_cast<DWORD>(m_lPrintableLines) - static_cast<DWORD>(m_lFooterLines);
 }
 
-HRESULT CPressel::NewLine() {
+PRESSEL_HOT HRESULT CPressel::NewLine() {
     if (m_bPrinting) {
         if (m_bMeasuringFooter) {
             // Counting the footer: the line is dropped, nothing is sent.

@@ -23,23 +23,66 @@ constexpr LONG kNarrowBlock = 256;
 // Largest piece of a text handed to AppendToLine at once.
 constexpr size_t kAppendPiece = 0x40000000;
 
-// The units before the first NUL among text[0, n). Four units a word, as
-// strlen looks for a zero byte: every line of a job is measured here.
-size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint64_t word;
-        std::memcpy(&word, text + i, sizeof word);
-        if ((word - 0x0001000100010001u) & ~word & 0x8000800080008000u) break;  // a zero unit in it
+// Where the first zero among eight units is: 8 when there is none.
+PRESSEL_HOT size_t FirstZeroOfEight(const WCHAR* units) {
+    using Units = uint16_t __attribute__((vector_size(16)));
+    Units v;
+    std::memcpy(&v, units, sizeof v);
+    const auto zeros = v == 0;
+    uint64_t halves[2];
+    std::memcpy(halves, &zeros, sizeof halves);
+    if (halves[0]) return static_cast<size_t>(__builtin_ctzll(halves[0])) / 16;
+    if (halves[1]) return 4 + static_cast<size_t>(__builtin_ctzll(halves[1])) / 16;
+    return 8;
+}
+
+// The units before the first NUL among text[0, n), eight units at a time:
+// every line of a job is measured here. The last eight may overlap units
+// already seen, which hold no zero.
+PRESSEL_HOT size_t UnitsBeforeNul(const WCHAR* text, size_t n) {
+    if (n < 8) {
+        size_t i = 0;
+        while (i < n && text[i]) ++i;
+        return i;
     }
-    while (i < n && text[i]) ++i;
-    return i;
+    for (size_t i = 0; i + 8 < n; i += 8)
+        if (size_t k = FirstZeroOfEight(text + i); k < 8) return i + k;
+    return n - 8 + FirstZeroOfEight(text + n - 8);
+}
+
+// A line's bytes are copied here rather than by the C library's memcpy: the
+// copies are short, and the call would bring a page of the library's code and
+// one of its data into every line, between two writes that empty the TLB.
+// The last block of each size overlaps the one before rather than going on
+// byte by byte, as memcpy does.
+PRESSEL_HOT void CopyBytes(BYTE* to, const BYTE* from, size_t n) {
+    if (n >= 16) {
+        for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, from + i, 16);
+        std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    }
 }
 
 }  // namespace
 
-void CPressel::AppendToLine(const void* pData, LONG cbData) {
+PRESSEL_HOT void CPressel::AppendToLine(const void* pData, LONG cbData) {
     const BYTE* pb = static_cast<const BYTE*>(pData);
+    const LONG cbHeld = std::max<LONG>(m_lineBuf.m_lLineBufLen, 0);
+    if (cbData > 0 && pb && cbData <= kLineCapacity - cbHeld) {
+        // What fits goes in at once, as nearly everything does.
+        CopyBytes(m_lineBuf.m_abLineBuf + cbHeld, pb, static_cast<size_t>(cbData));
+        m_lineBuf.m_lLineBufLen = cbHeld + cbData;
+        m_lineBuf.m_abLineBuf[cbHeld + cbData] = 0;
+        m_lineBuf.m_abLineBuf[cbHeld + cbData + 1] = 0;
+        return;
+    }
     while (cbData > 0 && pb) {
         if (m_lineBuf.m_lLineBufLen < 0) m_lineBuf.m_lLineBufLen = 0;
         LONG cbFree = kLineCapacity - m_lineBuf.m_lLineBufLen;
@@ -56,7 +99,7 @@ void CPressel::AppendToLine(const void* pData, LONG cbData) {
             continue;
         }
         LONG cb = std::min(cbData, cbFree);
-        std::memcpy(m_lineBuf.m_abLineBuf + m_lineBuf.m_lLineBufLen, pb, static_cast<size_t>(cb));
+        CopyBytes(m_lineBuf.m_abLineBuf + m_lineBuf.m_lLineBufLen, pb, static_cast<size_t>(cb));
         m_lineBuf.m_lLineBufLen += cb;
         pb += cb;
         cbData -= cb;
@@ -67,20 +110,20 @@ void CPressel::AppendToLine(const void* pData, LONG cbData) {
     }
 }
 
-void CPressel::SendSeq(const EscSeq& seq) {
+PRESSEL_HOT void CPressel::SendSeq(const EscSeq& seq) {
     if (!m_bPrinting || seq.count <= 0) return;
     LONG count = std::min<LONG>(seq.count, EscSeq::kMaxCodes);
     AppendToLine(seq.codes, count * 2);
 }
 
-void CPressel::FlushLine() {
+PRESSEL_HOT void CPressel::FlushLine() {
     // The flush works on its own copy of the line and leaves the buffer
     // empty while it sends: the abort procedure may run window handlers that
     // write or end lines, and those must neither change the chunks still to
     // go nor be thrown away with them.
     BYTE abLine[CLineBuf::kLineBufSize];
     LONG n = std::max<LONG>(m_lineBuf.m_lLineBufLen, 0);
-    std::memcpy(abLine, m_lineBuf.m_abLineBuf, static_cast<size_t>(n));
+    CopyBytes(abLine, m_lineBuf.m_abLineBuf, static_cast<size_t>(n));
     m_lineBuf.m_lLineBufLen = -1;
 
     const BYTE* p = abLine;
@@ -112,10 +155,10 @@ void CPressel::FlushLine() {
     // Whatever handlers wrote meanwhile belongs after the font state that
     // starts the next line.
     LONG cbLater = std::max<LONG>(m_lineBuf.m_lLineBufLen, 0);
-    std::memcpy(abLine, m_lineBuf.m_abLineBuf, static_cast<size_t>(cbLater));
+    CopyBytes(abLine, m_lineBuf.m_abLineBuf, static_cast<size_t>(cbLater));
     m_lineBuf.m_lLineBufLen = -1;
     static_cast<IPressel*>(this)->FontSelect(m_lFontType, m_lFontStyle, m_lFontEffect);
-    AppendToLine(abLine, cbLater);
+    if (cbLater > 0) AppendToLine(abLine, cbLater);
 }
 
 void CPressel::SendCharRun(WCHAR wUnit, LONG lCount) {
@@ -154,7 +197,7 @@ void CPressel::SendDirect(const void* pData, LONG cbData, BOOL bAsValues) {
     }
 }
 
-HRESULT CPressel::Write(BSTR bBuffer) {
+PRESSEL_HOT HRESULT CPressel::Write(BSTR bBuffer) {
     if (!m_bPrinting) return SetError(0, kNoError, 0);
     // The text up to its first NUL is appended. It is measured in place
     // rather than through a transient copy, so that a line costs no allocation.
@@ -166,7 +209,7 @@ HRESULT CPressel::Write(BSTR bBuffer) {
     return SetError(0, kNoError, 0);
 }
 
-HRESULT CPressel::WriteBytes(BSTR bBuffer, LONG lBytes) {
+PRESSEL_HOT HRESULT CPressel::WriteBytes(BSTR bBuffer, LONG lBytes) {
     if (m_bPrinting) {
         // Never read past the string, whatever count the caller claims.
         LONG cbString = bBuffer ? static_cast<LONG>(std::min<UINT>(SysStringByteLen(bBuffer), 0x7FFFFFFF)) : 0;

@@ -10,14 +10,15 @@ using namespace port;
 
 namespace {
 
-BOOL WriteAll(HANDLE h, const void* pBytes, DWORD cbBytes) {
+PRESSEL_HOT BOOL WriteAll(HANDLE h, const void* pBytes, DWORD cbBytes) {
     DWORD written = 0;
     return WriteFile(h, pBytes, cbBytes, &written, nullptr) && written == cbBytes;
 }
 
 // The link driver may ask for the whole buffer again; only the status ends
-// the loop (the application can cancel from its notification handler).
-BOOL WriteKtsb(const void* pBytes, DWORD cbBytes) {
+// the loop (the application can cancel from its notification handler). Out
+// of line, as the status wait below, to keep WritePort's file path short.
+__attribute__((noinline)) BOOL WriteKtsb(const void* pBytes, DWORD cbBytes) {
     for (;;) {
         DWORD written = 0;
         WriteFile(g_hKtsbPort, pBytes, cbBytes, &written, nullptr);
@@ -27,26 +28,28 @@ BOOL WriteKtsb(const void* pBytes, DWORD cbBytes) {
     }
 }
 
+// Drains what the printer of a read-write port reported; holds the output
+// while it reports a condition, and tells the application of each new one.
+// False when the output must not go.
+__attribute__((noinline)) BOOL AwaitPrinterReady(CPressel& p, LONG hPort) {
+    LONG lPrevCode = 0;
+    for (;;) {
+        LONG lState = 0, lCode = 0;
+        if (!PollPrinterStatus(hPort, &lState, &lCode)) return 0;
+        if (lCode != 0 && lCode != lPrevCode) {
+            static_cast<IPressel&>(p).InvokeEventMessage(kStateCondition, lCode);
+            if (!p.m_bPrinting) return 0;
+            if (lState == kStateFatal) return 0;
+        }
+        lPrevCode = lCode;
+        if (lCode == 0) return 1;
+    }
+}
+
 }  // namespace
 
-BOOL CPressel::WritePort(LONG hPort, const void* pBytes, DWORD cbBytes) {
-    if (m_bReadWrite) {
-        // Drain what the printer reported; hold the output while it reports
-        // a condition, and tell the application of each new one.
-        LONG lPrevCode = 0;
-        for (;;) {
-            LONG lState = 0, lCode = 0;
-            if (!PollPrinterStatus(hPort, &lState, &lCode)) return 0;
-            if (lCode != 0 && lCode != lPrevCode) {
-                static_cast<IPressel*>(this)->InvokeEventMessage(kStateCondition, lCode);
-                if (!m_bPrinting) return 0;
-                if (lState == kStateFatal) return 0;
-            }
-            lPrevCode = lCode;
-            if (lCode == 0) break;
-        }
-    }
-
+PRESSEL_HOT BOOL CPressel::WritePort(LONG hPort, const void* pBytes, DWORD cbBytes) {
+    if (m_bReadWrite && !AwaitPrinterReady(*this, hPort)) return 0;
     if (m_bFilePort) return WriteAll(ToHandle(hPort), pBytes, cbBytes);
     // A channel this object keeps through the port library stays one even if
     // another control has opened the KTSB link since.

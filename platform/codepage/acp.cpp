@@ -14,8 +14,6 @@ namespace {
 
 constexpr UINT kDefaultAnsiCodePage = 1252;
 
-std::atomic<UINT> g_ansiCodePage{0};  // 0: not read yet
-
 // The number in a REG_SZ value such as "1252"; 0 when it is not one.
 UINT ParseCodePage(const WCHAR* text, size_t length) {
     uint64_t value = 0;
@@ -49,9 +47,13 @@ UINT ReadAnsiCodePage() {
 #endif
 }
 
+}  // namespace
+
+std::atomic<UINT> g_ansiCodePage{0};
+
 // The first use: reads and settles the page. Kept out of AnsiCodePage, which
 // every conversion calls, so that its thread-local flag costs nothing there.
-__attribute__((noinline)) UINT SettleAnsiCodePage() {
+UINT SettleAnsiCodePage() {
     // The registry store may itself convert text while it loads; such a
     // nested use gets the default rather than recursing.
     static thread_local bool reading = false;
@@ -64,13 +66,6 @@ __attribute__((noinline)) UINT SettleAnsiCodePage() {
     reading = false;
     g_ansiCodePage.store(codePage, std::memory_order_release);
     return codePage;
-}
-
-}  // namespace
-
-UINT AnsiCodePage() {
-    UINT codePage = g_ansiCodePage.load(std::memory_order_acquire);
-    return codePage != 0 ? codePage : SettleAnsiCodePage();
 }
 
 void ResetAnsiCodePage() { g_ansiCodePage.store(0, std::memory_order_release); }

@@ -1,6 +1,7 @@
 // Private to the platform layer: code-page conversion helpers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "win/types.h"
@@ -14,7 +15,13 @@ namespace platform {
 // double-byte pages qualify, as on the device: callers size their targets for
 // at most two bytes per unit (the text output converts 64 units into 130
 // bytes), so UTF-8 or GB18030 as ANSI page would silently lose text.
-UINT AnsiCodePage();
+// Inline, as every conversion asks; the first use reads the registry.
+extern std::atomic<UINT> g_ansiCodePage;  // 0: not read yet
+UINT SettleAnsiCodePage();
+inline UINT AnsiCodePage() {
+    UINT codePage = g_ansiCodePage.load(std::memory_order_acquire);
+    return codePage != 0 ? codePage : SettleAnsiCodePage();
+}
 // Forgets the value read, so that the next use reads the registry again.
 void ResetAnsiCodePage();
 

@@ -13,6 +13,7 @@
 
 #include "codepage/codepage.h"
 #include "codepage/unit_table.h"
+#include "core/hot.h"
 #include "win/base.h"
 #include "win/wcs.h"
 
@@ -75,7 +76,7 @@ CachedConverter* ConverterFor(UINT codePage) {
     return &slot;
 }
 
-UINT ResolveCodePage(UINT codePage) {
+PLATFORM_HOT UINT ResolveCodePage(UINT codePage) {
     if (codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_THREAD_ACP_) return AnsiCodePage();
     return codePage;
 }
@@ -185,12 +186,16 @@ int ConvertRunByIcu(UINT codePage, const WCHAR* in, size_t length, char* out, si
     return WideToIcu(*slot, 0, in, length, out, capacity, nullptr, usedDefault);
 }
 
+// A page's first conversion decides whether it has a table.
+__attribute__((noinline)) UnitTable* MakeTableFor(UINT codePage) {
+    CachedConverter* slot = ConverterFor(codePage);
+    return slot ? UnitTable::Make(codePage, slot->converter, ConvertRunByIcu) : nullptr;
+}
+
 UnitTable* TableFor(UINT codePage) {
     bool known = false;
     UnitTable* table = UnitTable::Find(codePage, &known);
-    if (known) return table;
-    CachedConverter* slot = ConverterFor(codePage);
-    return slot ? UnitTable::Make(codePage, slot->converter, ConvertRunByIcu) : nullptr;
+    return known ? table : MakeTableFor(codePage);
 }
 
 int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length, WCHAR* out, size_t capacity) {
@@ -222,6 +227,24 @@ int MultiToIcu(CachedConverter& slot, DWORD flags, const char* in, size_t length
     }
     if (U_FAILURE(err) && !overflow) return Fail(ERROR_NO_UNICODE_TRANSLATION);
     return Result(count, overflow);
+}
+
+// The conversions WideToMultiByte hands on, out of line, so that its path to
+// a page's table, which every chunk of a job takes, stays short.
+__attribute__((noinline)) int WideToUtf8(DWORD flags, const WCHAR* in, size_t length, char* out, int capacity,
+                                         LPCSTR defaultChar, LPBOOL usedDefault) {
+    if (defaultChar || usedDefault) return Fail(ERROR_INVALID_PARAMETER);
+    if (flags & ~kWcErrInvalidChars) return Fail(ERROR_INVALID_FLAGS);
+    OutputSink<char> sink{out, static_cast<size_t>(capacity)};
+    if (!Utf16ToUtf8(in, length, flags & kWcErrInvalidChars, sink)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
+    return Result(sink.count, sink.overflow);
+}
+
+__attribute__((noinline)) int WideToPage(UINT codePage, DWORD flags, const WCHAR* in, size_t length, char* out,
+                                         int capacity, LPCSTR defaultChar, LPBOOL usedDefault) {
+    CachedConverter* slot = ConverterFor(codePage);
+    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
+    return WideToIcu(*slot, flags, in, length, out, static_cast<size_t>(capacity), defaultChar, usedDefault);
 }
 
 }  // namespace
@@ -262,7 +285,7 @@ WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
 
 namespace platform {
 
-int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
+PLATFORM_HOT int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                     int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar, bool useTable) {
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
         (cbMultiByte > 0 && !lpMultiByteStr) ||
@@ -270,31 +293,24 @@ int WideToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cch
         return Fail(ERROR_INVALID_PARAMETER);
     size_t length = cchWideChar == -1 ? wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
     UINT codePage = ResolveCodePage(CodePage);
-    if (codePage == CP_UTF8) {
-        if (lpDefaultChar || lpUsedDefaultChar) return Fail(ERROR_INVALID_PARAMETER);
-        if (dwFlags & ~kWcErrInvalidChars) return Fail(ERROR_INVALID_FLAGS);
-        OutputSink<char> sink{lpMultiByteStr, static_cast<size_t>(cbMultiByte)};
-        if (!Utf16ToUtf8(lpWideCharStr, length, dwFlags & kWcErrInvalidChars, sink))
-            return Fail(ERROR_NO_UNICODE_TRANSLATION);
-        return Result(sink.count, sink.overflow);
-    }
+    if (codePage == CP_UTF8)
+        return WideToUtf8(dwFlags, lpWideCharStr, length, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                          lpUsedDefaultChar);
     if (dwFlags & ~kWcKnownFlags) return Fail(ERROR_INVALID_FLAGS);
     if (useTable && !(dwFlags & WC_NO_BEST_FIT_CHARS) && !lpDefaultChar) {
         if (UnitTable* table = TableFor(codePage))
             return table->Convert(lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
                                   lpUsedDefaultChar);
     }
-    CachedConverter* slot = ConverterFor(codePage);
-    if (!slot) return Fail(ERROR_INVALID_PARAMETER);
-    return WideToIcu(*slot, dwFlags, lpWideCharStr, length, lpMultiByteStr, static_cast<size_t>(cbMultiByte),
-                     lpDefaultChar, lpUsedDefaultChar);
+    return WideToPage(codePage, dwFlags, lpWideCharStr, length, lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                      lpUsedDefaultChar);
 }
 
 }  // namespace platform
 
-WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                          LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                          LPBOOL lpUsedDefaultChar) {
+WINBASEAPI PLATFORM_HOT int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                                       int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                                       LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
     return platform::WideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte,
                                      lpDefaultChar, lpUsedDefaultChar, true);
 }

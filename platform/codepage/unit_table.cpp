@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/hot.h"
 #include "win/base.h"
 
 namespace platform {
@@ -14,23 +15,37 @@ namespace {
 bool IsSurrogate(WCHAR unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 
 // Copies the leading units below 0x80 of in[0, n) as bytes to out (only
-// counts them when out is null); returns how many. Eight units at a time in
-// vector registers, for the ASCII that most lines are made of.
-size_t CopyAscii(const WCHAR* in, size_t n, char* out) {
+// counts them when out is null); returns how many. Sixteen, then eight units
+// at a time in vector registers, for the ASCII that most lines are made of.
+PLATFORM_HOT size_t CopyAscii(const WCHAR* in, size_t n, char* out) {
     using Units = uint16_t __attribute__((vector_size(16)));
     using Bytes = uint8_t __attribute__((vector_size(8)));
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        Units units;
-        std::memcpy(&units, in + i, sizeof units);
+    const auto anyHigh = [](const Units& units) {
         const Units high = units & 0xFF80;
         uint64_t halves[2];
         std::memcpy(halves, &high, sizeof halves);
-        if (halves[0] | halves[1]) break;
+        return (halves[0] | halves[1]) != 0;
+    };
+    const auto narrow = [](const Units& units, char* to) {
+        const Bytes bytes = __builtin_convertvector(units, Bytes);
+        std::memcpy(to, &bytes, sizeof bytes);
+    };
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        Units first, second;
+        std::memcpy(&first, in + i, sizeof first);
+        std::memcpy(&second, in + i + 8, sizeof second);
+        if (anyHigh(first | second)) break;
         if (out) {
-            const Bytes bytes = __builtin_convertvector(units, Bytes);
-            std::memcpy(out + i, &bytes, sizeof bytes);
+            narrow(first, out + i);
+            narrow(second, out + i + 8);
         }
+    }
+    for (; i + 8 <= n; i += 8) {
+        Units units;
+        std::memcpy(&units, in + i, sizeof units);
+        if (anyHigh(units)) break;
+        if (out) narrow(units, out + i);
     }
     for (; i < n && in[i] < 0x80; ++i)
         if (out) out[i] = static_cast<char>(in[i]);
@@ -65,34 +80,15 @@ bool ConvertsUnitByUnit(UConverter* converter) {
     return !sequences;
 }
 
-// The pages looked at so far, with their tables (null: none). Entries are
-// added under the lock and never change once their page is published.
-struct KnownPage {
-    std::atomic<UINT> codePage{0};
-    std::atomic<UnitTable*> table{nullptr};
-};
-constexpr size_t kKnownPages = 16;
-KnownPage g_known[kKnownPages];
-std::mutex g_knownMutex;
+std::mutex g_knownMutex;  // adding to the known pages
 
 }  // namespace
 
-UnitTable* UnitTable::Find(UINT codePage, bool* known) {
-    for (const KnownPage& k : g_known) {
-        UINT page = k.codePage.load(std::memory_order_acquire);
-        if (page == 0) break;
-        if (page == codePage) {
-            *known = true;
-            return k.table.load(std::memory_order_relaxed);
-        }
-    }
-    *known = false;
-    return nullptr;
-}
+UnitTable::KnownPage UnitTable::known_[kKnownPages];
 
 UnitTable* UnitTable::Make(UINT codePage, UConverter* converter, IcuConvert icu) {
     std::lock_guard lock(g_knownMutex);
-    for (KnownPage& k : g_known) {
+    for (KnownPage& k : known_) {
         UINT page = k.codePage.load(std::memory_order_relaxed);
         if (page == codePage) return k.table.load(std::memory_order_relaxed);
         if (page != 0) continue;
@@ -129,7 +125,7 @@ const UnitTable::Entry* UnitTable::Learn(size_t blockIndex) {
     return block;
 }
 
-int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
+PLATFORM_HOT int UnitTable::Convert(const WCHAR* in, size_t length, char* out, size_t capacity, BOOL* usedDefault) {
     const bool counting = capacity == 0;
     size_t count = 0;
     Entry seen = 0;  // the entries or-ed together, for their default bit

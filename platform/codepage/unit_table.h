@@ -29,7 +29,19 @@ class UnitTable {
 public:
     // The page's table; *known is false when the page has not been looked at
     // yet (then Make decides). Null for a known page that has no table.
-    static UnitTable* Find(UINT codePage, bool* known);
+    // Inline: every conversion asks.
+    static UnitTable* Find(UINT codePage, bool* known) {
+        for (const KnownPage& k : known_) {
+            UINT page = k.codePage.load(std::memory_order_acquire);
+            if (page == 0) break;
+            if (page == codePage) {
+                *known = true;
+                return k.table.load(std::memory_order_relaxed);
+            }
+        }
+        *known = false;
+        return nullptr;
+    }
     // Finds or makes the page's table; null when a unit's bytes may depend on
     // its neighbours (stateful pages, mappings of sequences, pages of more
     // than two bytes a unit), or when too many pages have tables already.
@@ -41,6 +53,15 @@ public:
 
 private:
     UnitTable(UINT codePage, IcuConvert icu);
+
+    // The pages looked at so far, with their tables (null: none). Entries are
+    // added under a lock and never change once their page is published.
+    struct KnownPage {
+        std::atomic<UINT> codePage{0};
+        std::atomic<UnitTable*> table{nullptr};
+    };
+    static constexpr size_t kKnownPages = 16;
+    static KnownPage known_[kKnownPages];
 
     // A unit's bytes, first in the low byte; bits 16-17 their count (0: not
     // converted alone); bit 24 set when the default character stands for it.

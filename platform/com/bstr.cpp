@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/hot.h"
 #include "win/ole.h"
 
 namespace {
@@ -80,6 +81,8 @@ void SysFreeString(BSTR bstrString) {
     if (bstrString) std::free(Header(bstrString));
 }
 
-UINT SysStringByteLen(BSTR bstr) { return bstr ? *Header(bstr) : 0; }
+PLATFORM_HOT UINT SysStringByteLen(BSTR bstr) { return bstr ? *Header(bstr) : 0; }
 
-UINT SysStringLen(BSTR pbstr) { return SysStringByteLen(pbstr) / sizeof(OLECHAR); }
+// Not through SysStringByteLen: a call between exported functions goes through
+// the procedure linkage table, a page of code of its own.
+PLATFORM_HOT UINT SysStringLen(BSTR pbstr) { return pbstr ? *Header(pbstr) / sizeof(OLECHAR) : 0; }

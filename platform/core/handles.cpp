@@ -1,8 +1,10 @@
 #include "core/handles.h"
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
-#include <vector>
 
+#include "core/hot.h"
 #include "core/trace.h"
 #include "win/base.h"
 
@@ -14,30 +16,73 @@ namespace {
 constexpr uintptr_t kFirstHandle = 0x100;
 constexpr uintptr_t kHandleStep = 4;
 constexpr size_t kMaxHandles = 1 << 16;
+// Slots come in pages that never move or go away, so that a call can find
+// its object without the table's lock.
+constexpr size_t kPageSlots = 256;
+constexpr size_t kPages = kMaxHandles / kPageSlots;
 
-struct HandleTable {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<KernelObject>> slots;
+// One handle: its object and the calls inside the object. The object is
+// changed only under the table's lock and only while no call is inside, so
+// that a handle closed by one thread stays usable to the calls other threads
+// are making with it; the last of them lets the object go.
+struct Slot {
+    static constexpr uint32_t kLive = 1u << 31;  // the handle is open
+    std::atomic<uint32_t> state{0};              // kLive, plus the calls inside
+    std::shared_ptr<KernelObject> object;
 };
 
-HandleTable& Table() {
-    static HandleTable* table = new HandleTable;  // never destroyed: used at exit
-    return *table;
-}
+// Pages are never freed, so the objects of handles still open at exit are
+// left alone rather than destroyed while other threads may use them.
+struct HandleTable {
+    std::mutex mutex;  // adding and removing handles
+    std::atomic<Slot*> pages[kPages] = {};
+    size_t used = 0;  // slots that have held an object: the pages made so far cover them
+};
 
-bool SlotOf(HANDLE handle, size_t* slot) {
+constinit HandleTable g_table;
+
+PLATFORM_HOT inline Slot* SlotOf(HANDLE handle) {
     auto value = reinterpret_cast<uintptr_t>(handle);
-    if (value < kFirstHandle || (value - kFirstHandle) % kHandleStep != 0) return false;
-    *slot = (value - kFirstHandle) / kHandleStep;
-    return true;
+    if (value < kFirstHandle || (value - kFirstHandle) % kHandleStep != 0) return nullptr;
+    size_t index = (value - kFirstHandle) / kHandleStep;
+    if (index >= kMaxHandles) return nullptr;
+    Slot* page = g_table.pages[index / kPageSlots].load(std::memory_order_acquire);
+    return page ? &page[index % kPageSlots] : nullptr;
 }
 
-// The slot of a handle that names a live object; the table is locked.
-bool LiveSlot(const HandleTable& table, HANDLE handle, size_t* slot) {
-    if (SlotOf(handle, slot) && *slot < table.slots.size() && table.slots[*slot]) return true;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return false;
+// A slot nobody is inside any more, and whose handle is closed, lets its
+// object go (outside the lock: closing a descriptor may take a while).
+void Reclaim(Slot& slot) {
+    std::shared_ptr<KernelObject> gone;
+    std::lock_guard lock(g_table.mutex);
+    if (slot.state.load(std::memory_order_acquire) == 0) gone = std::move(slot.object);
 }
+
+// A call inside the object of an open handle; empty (with ERROR_INVALID_HANDLE
+// set) when the handle names nothing open.
+class Inside {
+public:
+    explicit Inside(HANDLE handle) : slot_(SlotOf(handle)) {
+        if (slot_ && !(slot_->state.fetch_add(1, std::memory_order_acquire) & Slot::kLive)) Leave();
+        if (!slot_) SetLastError(ERROR_INVALID_HANDLE);
+    }
+    ~Inside() {
+        if (slot_) Leave();
+    }
+    Inside(const Inside&) = delete;
+    Inside& operator=(const Inside&) = delete;
+
+    explicit operator bool() const { return slot_ != nullptr; }
+    const std::shared_ptr<KernelObject>& object() const { return slot_->object; }
+
+private:
+    void Leave() {
+        if (slot_->state.fetch_sub(1, std::memory_order_acq_rel) == 1) Reclaim(*slot_);
+        slot_ = nullptr;
+    }
+
+    Slot* slot_;
+};
 
 }  // namespace
 
@@ -59,33 +104,41 @@ BOOL KernelObject::IoControl(DWORD, const void*, DWORD, void*, DWORD, DWORD*) {
 }
 
 HANDLE AddHandle(std::shared_ptr<KernelObject> object) {
-    auto& table = Table();
-    std::lock_guard lock(table.mutex);
-    size_t slot = 0;
-    while (slot < table.slots.size() && table.slots[slot]) ++slot;
-    if (slot == kMaxHandles) {
+    std::lock_guard lock(g_table.mutex);
+    size_t index = 0;
+    for (; index < g_table.used; ++index)
+        if (!g_table.pages[index / kPageSlots].load(std::memory_order_relaxed)[index % kPageSlots].object) break;
+    if (index == kMaxHandles) {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return INVALID_HANDLE_VALUE;
     }
-    if (slot == table.slots.size()) table.slots.emplace_back();
-    table.slots[slot] = std::move(object);
-    return reinterpret_cast<HANDLE>(kFirstHandle + slot * kHandleStep);
+    auto& page = g_table.pages[index / kPageSlots];
+    if (!page.load(std::memory_order_relaxed)) page.store(new Slot[kPageSlots], std::memory_order_release);
+    if (index == g_table.used) ++g_table.used;
+    Slot& slot = page.load(std::memory_order_relaxed)[index % kPageSlots];
+    slot.object = std::move(object);
+    slot.state.fetch_or(Slot::kLive, std::memory_order_release);
+    return reinterpret_cast<HANDLE>(kFirstHandle + index * kHandleStep);
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-    auto& table = Table();
-    size_t slot;
-    std::lock_guard lock(table.mutex);
-    if (!LiveSlot(table, handle, &slot)) return nullptr;
-    return table.slots[slot];
+    Inside call(handle);
+    return call ? call.object() : nullptr;
 }
 
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
-    auto& table = Table();
-    size_t slot;
-    std::lock_guard lock(table.mutex);
-    if (!LiveSlot(table, handle, &slot)) return nullptr;
-    return std::move(table.slots[slot]);
+    Slot* slot = SlotOf(handle);
+    std::shared_ptr<KernelObject> object;
+    {
+        std::lock_guard lock(g_table.mutex);
+        uint32_t state = slot ? slot->state.fetch_and(~Slot::kLive, std::memory_order_acq_rel) : 0;
+        if (state & Slot::kLive) {
+            // Calls still inside keep the slot's object until the last ends.
+            object = state == Slot::kLive ? std::move(slot->object) : slot->object;
+        }
+    }
+    if (!object) SetLastError(ERROR_INVALID_HANDLE);
+    return object;
 }
 
 }  // namespace platform
@@ -104,10 +157,10 @@ namespace {
 template <typename Operation>
 BOOL OnObject(HANDLE handle, LPDWORD lpDone, Operation&& operation) {
     if (lpDone) *lpDone = 0;
-    auto object = platform::LookupHandle(handle);
-    if (!object) return FALSE;
+    platform::Inside call(handle);
+    if (!call) return FALSE;
     DWORD done = 0;
-    BOOL ok = operation(*object, &done);
+    BOOL ok = operation(*call.object(), &done);
     if (lpDone) *lpDone = done;
     return ok;
 }
@@ -121,8 +174,8 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     });
 }
 
-WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                                 LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+WINBASEAPI PLATFORM_HOT BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                              LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
     return OnObject(hFile, lpNumberOfBytesWritten, [&](platform::KernelObject& object, DWORD* done) {
         return object.Write(lpBuffer, nNumberOfBytesToWrite, done);
     });

@@ -14,6 +14,7 @@
 
 #include "core/errno_map.h"
 #include "core/handles.h"
+#include "core/hot.h"
 #include "core/names.h"
 #include "core/trace.h"
 #include "core/utf.h"
@@ -55,7 +56,10 @@ public:
     }
 
 private:
-    ssize_t WriteOnce(const char* bytes, size_t count);
+    ssize_t WriteOnce(const char* bytes, size_t count) {
+        return pipe_ ? WriteToPipe(bytes, count) : ::write(fd_, bytes, count);
+    }
+    ssize_t WriteToPipe(const char* bytes, size_t count);
 
     int fd_;
     bool regular_;
@@ -99,7 +103,7 @@ BOOL FileObject::Read(void* buffer, DWORD count, DWORD* done) {
     return TRUE;
 }
 
-BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
+PLATFORM_HOT BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
     *done = 0;
     if (auto answer = AnswerBeforeIo(canWrite_, count, buffer)) return *answer;
     const auto* bytes = static_cast<const char*>(buffer);
@@ -117,8 +121,7 @@ BOOL FileObject::Write(const void* buffer, DWORD count, DWORD* done) {
 // A named pipe whose reader has gone raises SIGPIPE, which would end the
 // process; the signal is held back for this thread and the write fails with
 // ERROR_BROKEN_PIPE instead.
-ssize_t FileObject::WriteOnce(const char* bytes, size_t count) {
-    if (!pipe_) return ::write(fd_, bytes, count);
+ssize_t FileObject::WriteToPipe(const char* bytes, size_t count) {
     sigset_t pipeOnly, old;
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);

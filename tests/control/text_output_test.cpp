@@ -118,18 +118,21 @@ TEST_F(TextOutput, WhatWriteAndWriteBytesAppend) {
 // falls in such a group, and units with a zero low or high byte do not.
 TEST_F(TextOutput, WriteEndsAtTheFirstNulWhereverItFalls) {
     const char16_t units[] = {0x0100, 0x8000, 0xFFFF, 0x0001, u'a', 0x0080, 0xFF00};
-    for (size_t length = 1; length <= 11; ++length) {
+    for (size_t length = 1; length <= 40; ++length) {
         for (size_t nul = 0; nul <= length; ++nul) {  // nul == length: none
             std::u16string text;
             for (size_t i = 0; i < length; ++i) text += i == nul ? u'\0' : units[(i + nul) % std::size(units)];
             SCOPED_TRACE(testing::Message() << "length " << length << ", NUL at " << nul);
             p_->m_lineBuf.m_lLineBufLen = -1;
+            std::memset(p_->m_lineBuf.m_abLineBuf, 0xAA, sizeof p_->m_lineBuf.m_abLineBuf);
             BSTR b = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
             ip_->Write(b);
             SysFreeString(b);
             const LONG expected = nul == 0 ? -1 : static_cast<LONG>(nul * 2);
             ASSERT_EQ(p_->m_lineBuf.m_lLineBufLen, expected);
             EXPECT_EQ(std::memcmp(p_->m_lineBuf.m_abLineBuf, text.data(), nul * 2), 0);
+            // Copied in blocks, but nothing past the text and its terminator.
+            EXPECT_EQ(p_->m_lineBuf.m_abLineBuf[nul == 0 ? 0 : nul * 2 + 2], 0xAA);
         }
     }
 }

@@ -129,6 +129,21 @@ TEST(UnitTable, MixedTextsAndShortTargetsAsIcu) {
     }
 }
 
+// Runs of ASCII are copied several units at a time: one other unit at any
+// place of a run, and targets that end anywhere near it, give ICU's result.
+TEST(UnitTable, AsciiRunsBrokenAnywhereAsIcu) {
+    for (UINT page : kPages) {
+        for (int length = 1; length <= 40; ++length) {
+            for (int at = 0; at <= length; ++at) {  // at == length: none
+                std::u16string text;
+                for (int i = 0; i < length; ++i) text += static_cast<char16_t>(u'a' + i % 26);
+                if (at < length) text[static_cast<size_t>(at)] = 0x20AC;
+                for (int capacity : {0, at, at + 1, at + 2, length, 2 * length + 1}) ExpectSame(page, text, capacity);
+            }
+        }
+    }
+}
+
 // The table holds the results with best fit and '?': calls without best fit
 // or with a default character of their own are ICU's, even for units the
 // table has learnt.
