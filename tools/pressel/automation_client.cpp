@@ -12,15 +12,6 @@ namespace {
 
 const char16_t* const kProgId = u"Quendrix.Pressel";
 
-std::u16string WideOf(const std::string& text) {
-    if (text.empty()) return {};
-    std::u16string wide(text.size(), u'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return wide;
-}
-
 VARIANT Text(const std::u16string& s) {
     VARIANT v;
     VariantInit(&v);
@@ -45,6 +36,15 @@ std::string Hex(HRESULT hr) {
 
 }  // namespace
 
+std::u16string Wide(const std::string& text) {
+    if (text.empty()) return {};
+    std::u16string wide(text.size(), u'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return wide;
+}
+
 std::string DefaultServerPath() {
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -53,7 +53,7 @@ std::string DefaultServerPath() {
 }
 
 HRESULT RunServerEntry(const std::string& path, bool bRegister, std::string* why) {
-    HMODULE module = LoadLibraryW(WideOf(path).c_str());
+    HMODULE module = LoadLibraryW(Wide(path).c_str());
     if (!module) {
         *why = "cannot load " + path;
         return HRESULT_FROM_WIN32(GetLastError());
@@ -156,8 +156,22 @@ LONG PresselClient::StartLP(const std::u16string& regPath, const std::u16string&
 }
 
 void PresselClient::Write(const std::u16string& text) { Call(u"Write", DISPATCH_METHOD, {Text(text)}); }
+void PresselClient::WriteBytes(const void* bytes, UINT count) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringByteLen(static_cast<const char*>(bytes), count);
+    Call(u"WriteBytes", DISPATCH_METHOD, {v, Long(static_cast<LONG>(count))});
+}
+
+void PresselClient::FontSelect(LONG type, LONG style, LONG effect) {
+    Call(u"FontSelect", DISPATCH_METHOD, {Long(type), Long(style), Long(effect)});
+}
+
 void PresselClient::NewLine() { Call(u"NewLine", DISPATCH_METHOD, {}); }
 void PresselClient::FormFeed() { Call(u"FormFeed", DISPATCH_METHOD, {}); }
+void PresselClient::ActualFormFeed() { Call(u"ActualFormFeed", DISPATCH_METHOD, {}); }
+void PresselClient::Cancel() { Call(u"Cancel", DISPATCH_METHOD, {}); }
 void PresselClient::UserAbort() { Call(u"UserAbort", DISPATCH_METHOD, {}); }
 void PresselClient::Finish() { Call(u"Finish", DISPATCH_METHOD, {}); }
 

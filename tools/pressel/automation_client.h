@@ -13,6 +13,9 @@
 
 namespace pressel_tool {
 
+// UTF-8 to UTF-16 (invalid sequences become replacement characters).
+std::u16string Wide(const std::string& text);
+
 // The control library shipped with the tool: ../lib/libstavlo.so beside the
 // executable.
 std::string DefaultServerPath();
@@ -44,8 +47,14 @@ public:
     LONG StartLP(const std::u16string& regPath, const std::u16string& printer, const std::u16string& output,
                  LONG lInst, const std::u16string& iniName);
     void Write(const std::u16string& text);
+    // Bytes as the control's WriteBytes takes them: carried in a string of
+    // their own length.
+    void WriteBytes(const void* bytes, UINT count);
+    void FontSelect(LONG type, LONG style, LONG effect);
     void NewLine();
     void FormFeed();
+    void ActualFormFeed();
+    void Cancel();
     void UserAbort();
     void Finish();
     void Bitmap(LONG col, LONG height, LONG width, const std::u16string& file);
