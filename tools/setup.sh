@@ -2,7 +2,8 @@
 # Installs what building and testing need (Debian packages), when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libicu-dev libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime)
+packages=(cmake ninja-build g++ pkg-config libicu-dev libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
+          libpappl-dev cups-ipp-utils cups-daemon cups-client)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,0 +1,67 @@
+// pressel-printer-app: every Pressel printer profile as an IPP Everywhere
+// printer, on PAPPL's standard main loop and sub-commands. Started with
+// the hidden argument of worker_link.h it is instead the print worker of
+// one job.
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <pappl/pappl.h>
+
+#include "printer-app/device_scheme.h"
+#include "printer-app/device_uri.h"
+#include "printer-app/driver.h"
+#include "printer-app/system.h"
+#include "printer-app/worker_link.h"
+
+namespace printer_app {
+int RunPrintWorker();
+}
+
+namespace {
+
+constexpr const char* kVersion = "1.0";
+
+void Usage(void*) {
+    std::puts(
+        "Printers from Pressel profiles:\n"
+        "  pressel-printer-app drivers            list a driver per printer profile\n"
+        "  pressel-printer-app add -d NAME -m DRIVER [-v DEVICE]\n"
+        "      DEVICE: pressel:profile (the profile's port, the default), pressel:/path (a file or\n"
+        "      device) or pressel:PORT (COM1:,9600,N,8,1,X  FLPORT  KTSB,COM2:  IRDA  TCP:host:port)\n"
+        "Server options (-o name=value): listen-hostname (localhost), auth-service, admin-group,\n"
+        "  server-port, log-file, log-level, spool-directory, state-file, worker-timeout.");
+}
+
+// "add" without a device uses the profile's own port.
+std::vector<char*> WithDefaultDevice(int argc, char** argv) {
+    std::vector<char*> args(argv, argv + argc);
+    if (argc > 1 && !std::strcmp(argv[1], "add")) {
+        bool hasDevice = false;
+        for (int i = 2; i < argc; ++i)
+            if (!std::strcmp(argv[i], "-v") || !std::strncmp(argv[i], "--device", 8)) hasDevice = true;
+        if (!hasDevice) {
+            args.push_back(const_cast<char*>("-v"));
+            args.push_back(const_cast<char*>(printer_app::kProfilePortUri));
+        }
+    }
+    args.push_back(nullptr);
+    return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && !std::strcmp(argv[1], printer_app::kWorkerArgument)) return printer_app::RunPrintWorker();
+
+    // A worker that has gone must not take the server with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    printer_app::AddDeviceScheme();
+    printer_app::SetSubcommand(argc > 1 && argv[1][0] != '-' ? argv[1] : "server");
+    int count = 0;
+    pappl_pr_driver_t* drivers = printer_app::MainloopDrivers(&count);
+    std::vector<char*> args = WithDefaultDevice(argc, argv);
+    return papplMainloop(static_cast<int>(args.size()) - 1, args.data(), kVersion, nullptr, count, drivers, nullptr,
+                         printer_app::DriverCallback, nullptr, nullptr, printer_app::SystemCallback, Usage, nullptr);
+}
