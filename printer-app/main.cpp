@@ -25,13 +25,30 @@ constexpr const char* kVersion = "1.0";
 
 void Usage(void*) {
     std::puts(
-        "Printers from Pressel profiles:\n"
-        "  pressel-printer-app drivers            list a driver per printer profile\n"
-        "  pressel-printer-app add -d NAME -m DRIVER [-v DEVICE]\n"
-        "      DEVICE: pressel:profile (the profile's port, the default), pressel:/path (a file or\n"
-        "      device) or pressel:PORT (COM1:,9600,N,8,1,X  FLPORT  KTSB,COM2:  IRDA  TCP:host:port)\n"
-        "Server options (-o name=value): listen-hostname (localhost), auth-service, admin-group,\n"
-        "  server-port, log-file, log-level, spool-directory, state-file, worker-timeout.");
+        "Usage: pressel-printer-app SUB-COMMAND [OPTIONS] [FILENAME]\n"
+        "\n"
+        "Sub-commands:\n"
+        "  server           run the server (loopback only unless -o listen-hostname=... says otherwise)\n"
+        "  drivers          list the drivers: one per printer profile\n"
+        "  devices          list devices\n"
+        "  add              add a printer: -d NAME -m DRIVER [-v DEVICE]\n"
+        "  modify, delete   change or remove a printer (-d NAME)\n"
+        "  printers         list the printers\n"
+        "  default          show or set the default printer\n"
+        "  submit           print files (-d NAME, -o name=value for job options)\n"
+        "  jobs, status     list jobs, show states\n"
+        "  cancel           cancel a job (-d NAME -j JOB-ID, -a for all)\n"
+        "  pause, resume    stop or restart printing on a printer\n"
+        "  options          list a printer's options\n"
+        "  shutdown         stop the running server\n"
+        "\n"
+        "Devices: pressel:profile (the port the profile names; the default), pressel:/path (a file\n"
+        "or device), pressel:PORT-DESCRIPTION (COM1:,9600,N,8,1,X  FLPORT  KTSB,COM2:  IRDA\n"
+        "TCP:host:port).\n"
+        "Job options: pressel-header=TEXT, pressel-footer=TEXT ({page} {job} {user} {date}),\n"
+        "pressel-font=normal|double-wide|compressed.\n"
+        "Server options (-o name=value): listen-hostname, auth-service, admin-group, server-port,\n"
+        "log-file, log-level, spool-directory, state-file, worker-timeout.");
 }
 
 // "add" without a device uses the profile's own port.

@@ -115,7 +115,9 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void*) {
     papplSystemSetFooterHTML(system, "Pressel Printer App: every printer profile an IPP Everywhere printer.");
 
     if (server) {
-        papplSystemAddListeners(system, host == "*" ? nullptr : host.c_str());
+        // A private server (started by a sub-command) has only its socket.
+        if (!cupsGetOption("private-server", num_options, options))
+            papplSystemAddListeners(system, host == "*" ? nullptr : host.c_str());
         g_stateFile = StateFilePath(cupsGetOption("state-file", num_options, options));
         papplSystemLoadState(system, g_stateFile.c_str());
         papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
