@@ -15,6 +15,7 @@
 #include "printer-app/device_uri.h"
 #include "printer-app/driver.h"
 #include "printer-app/image_decode.h"
+#include "printer-app/job_order.h"
 #include "printer-app/state_reasons.h"
 #include "printer-app/worker_link.h"
 
@@ -120,6 +121,7 @@ PresselJob* StartWorker(pappl_job_t* job, const char* format) {
     }
     pj->workdir = pattern;
     pj->before = PrinterConditions(pj->printer);
+    HoldJobsThatCome(pj->printer);
 
     PresselJob* raw = pj.get();
     WorkerEvents events;
@@ -155,6 +157,7 @@ bool EndJob(PresselJob* pj) {
     papplJobSetData(pj->job, nullptr);
     if (!pj->rows.empty() && pj->linkOk) pj->link->Send(Msg::Rows, pj->rows);
     WorkerResult result = pj->link->Finish();
+    QueueNextJobInOrder(pj->printer, pj->job);
     switch (result.outcome) {
     case Outcome::Completed: return true;
     case Outcome::Cancelled:

