@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -144,7 +145,8 @@ AppServer::AppServer(std::vector<std::string> extraOptions) : m_options(std::mov
     setenv("TMPDIR", (m_dir / "tmp").c_str(), 1);
     setenv("PRESSEL_REGISTRY", (m_dir / "registry.reg").c_str(), 1);
     // PAPPL names its control socket after the program: a name of our own.
-    m_program = m_dir / "bin" / ("ppa-" + std::to_string(getpid()));
+    static int servers = 0;
+    m_program = m_dir / "bin" / ("ppa-" + std::to_string(getpid()) + "-" + std::to_string(++servers));
     fs::create_symlink(fs::path(PRESSEL_BIN_DIR) / "pressel-printer-app", m_program);
     m_port = FreeLoopbackPort();
     Start();
@@ -157,17 +159,32 @@ AppServer::~AppServer() {
 }
 
 bool AppServer::Start() {
+    // A socket left by an earlier run of the same name would look ready.
+    const std::string name = m_program.filename().string() + ".sock";
+    const fs::path sockets[] = {fs::path("/run") / name, m_dir / "run" / name};
+    std::error_code ec;
+    for (const fs::path& socket : sockets) fs::remove(socket, ec);
     std::vector<std::string> argv = {m_program.string(), "server", "-o", "server-port=" + std::to_string(m_port),
                                      "-o", "log-file=" + (m_dir / "log").string(), "-o", "log-level=info",
                                      "-o", "spool-directory=" + (m_dir / "spool").string()};
     for (const std::string& o : m_options) argv.insert(argv.end(), {"-o", o});
     int out = open((m_dir / "server.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    m_pid = Spawn(argv, out);
+    // The server goes with the test, even when the test dies. Between fork
+    // and exec only calls that are safe in a copy of a threaded process.
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        dup2(out, 1);
+        dup2(out, 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
     close(out);
     // Ready once it takes IPP and its control socket is there: a sub-command
     // that finds no socket would start a server of its own.
-    const std::string name = m_program.filename().string() + ".sock";
-    const fs::path sockets[] = {fs::path("/run") / name, m_dir / "run" / name};
     for (int i = 0; i < 200 && m_pid > 0; ++i) {
         if (Connects(m_port) && (fs::exists(sockets[0]) || fs::exists(sockets[1]))) return true;
         if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) m_pid = -1;
