@@ -129,12 +129,10 @@ void FillDriverData(const DriverTable& table, pappl_pr_driver_data_t* data) {
 ipp_t* VendorAttributes() {
     static const char* const kFonts[] = {"normal", "double-wide", "compressed"};
     ipp_t* attrs = ippNew();
-    for (const char* name : {kHeaderOption, kFooterOption}) {
-        std::string base = name;
-        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, (base + "-default").c_str(), nullptr, "");
-        // Text options announce the longest value they take.
-        ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, (base + "-supported").c_str(), 255);
-    }
+    // Text options have no -supported values: PAPPL's clients and web
+    // interface then take them as free text.
+    for (const char* name : {kHeaderOption, kFooterOption})
+        ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_TEXT, (std::string(name) + "-default").c_str(), nullptr, "");
     ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pressel-font-default", nullptr, kFonts[0]);
     ippAddStrings(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "pressel-font-supported", 3, nullptr, kFonts);
     return attrs;

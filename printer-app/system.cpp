@@ -58,6 +58,29 @@ void RegisterControl(pappl_system_t* system) {
                  why.c_str());
 }
 
+// Documents sent as octet streams that PAPPL cannot type: text when they
+// read as UTF-8 text (line ends, tabs and form feeds the only controls),
+// else the printer's own format, passed to the port as it is.
+const char* TypeUnknownDocument(const unsigned char* header, size_t size, void*) {
+    size_t i = 0;
+    while (i < size) {
+        unsigned char c = header[i];
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') return kRawFormat;
+            if (c == 0x7F) return kRawFormat;
+            ++i;
+            continue;
+        }
+        int extra = c >= 0xF0 && c < 0xF5 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
+        if (extra < 0) return kRawFormat;
+        // A sequence cut off by the end of the header still counts as text.
+        for (int k = 1; k <= extra && i + static_cast<size_t>(k) < size; ++k)
+            if ((header[i + static_cast<size_t>(k)] & 0xC0) != 0x80) return kRawFormat;
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return size > 0 ? "text/plain" : kRawFormat;
+}
+
 void AddFilters(pappl_system_t* system) {
     papplSystemAddMIMEFilter(system, "text/plain", kRawFormat, TextFilter, nullptr);
     papplSystemAddMIMEFilter(system, "application/octet-stream", kRawFormat, RawFilter, nullptr);
@@ -126,6 +149,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void*) {
     pappl_pr_driver_t* drivers = MainloopDrivers(&count);
     papplSystemSetPrinterDrivers(system, count, drivers, nullptr, nullptr, DriverCallback, nullptr);
     AddFilters(system);
+    papplSystemSetMIMECallback(system, TypeUnknownDocument, nullptr);
     papplSystemSetMaxImageSize(system, kMaxImageBytes, kMaxImageSide, kMaxImageSide);
     SetWorkerHangSeconds(NumberOption(cupsGetOption("worker-timeout", num_options, options), 300, 86400));
     papplSystemSetFooterHTML(system, "Pressel Printer App: every printer profile an IPP Everywhere printer.");

@@ -98,6 +98,12 @@ TEST_F(AppJobs, RawBytesReachThePortUnchanged) {
     // Octet streams that are no known format are raw too.
     ASSERT_EQ(Print("Raw", "\x1b@plain bytes", "application/octet-stream"), "completed");
     EXPECT_EQ(ReadFile(out), "\x1b@plain bytes");
+    // ...unless they read as UTF-8 text: then they print as text, through
+    // the profile's line ends.
+    ASSERT_EQ(Print("Raw", "caf\xc3\xa9\tline\n", "application/octet-stream"), "completed");
+    const std::string text = ReadFile(out);
+    EXPECT_NE(text.find("caf"), std::string::npos) << text;
+    EXPECT_NE(text, "caf\xc3\xa9\tline\n");
 }
 
 TEST_F(AppJobs, PngPrintsInBandsAsTheControlsBitmapWould) {
