@@ -1,7 +1,6 @@
 // pressel-printer-app: every Pressel printer profile as an IPP Everywhere
-// printer, on PAPPL's standard main loop and sub-commands. Started with
-// the hidden argument of worker_link.h it is instead the print worker of
-// one job.
+// printer, on PAPPL's standard main loop and sub-commands. Its jobs print
+// through pressel-print-worker (print_worker.cpp).
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -13,11 +12,6 @@
 #include "printer-app/device_uri.h"
 #include "printer-app/driver.h"
 #include "printer-app/system.h"
-#include "printer-app/worker_link.h"
-
-namespace printer_app {
-int RunPrintWorker();
-}
 
 namespace {
 
@@ -70,8 +64,6 @@ std::vector<char*> WithDefaultDevice(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && !std::strcmp(argv[1], printer_app::kWorkerArgument)) return printer_app::RunPrintWorker();
-
     // A worker that has gone must not take the server with it.
     std::signal(SIGPIPE, SIG_IGN);
     printer_app::AddDeviceScheme();

@@ -25,10 +25,13 @@ void CloseFd(int* fd) {
     *fd = -1;
 }
 
-std::string SelfPath() {
+// The worker program in the server program's directory.
+std::string WorkerPath() {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+    if (n <= 0) return kWorkerProgram;
+    std::string self(path, static_cast<size_t>(n));
+    return self.substr(0, self.rfind('/') + 1) + kWorkerProgram;
 }
 
 }  // namespace
@@ -64,9 +67,9 @@ bool WorkerLink::Start(const std::map<std::string, std::string>& job, std::strin
     posix_spawn_file_actions_adddup2(&actions, event[1], kWorkerEventFd);
     // Nothing else of the server (listeners, other jobs' pipes) goes along.
     posix_spawn_file_actions_addclosefrom_np(&actions, kWorkerEventFd + 1);
-    std::string self = SelfPath();
-    char* argv[] = {self.data(), const_cast<char*>(kWorkerArgument), nullptr};
-    int rc = posix_spawn(&m_pid, self.c_str(), &actions, nullptr, argv, environ);
+    std::string program = WorkerPath();
+    char* argv[] = {program.data(), nullptr};
+    int rc = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(data[0]);
     close(cancel[0]);

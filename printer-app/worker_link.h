@@ -1,5 +1,5 @@
-// The server's side of one print worker: this program started again in its
-// worker mode for a single job, so that the control's unlocked process-wide
+// The server's side of one print worker: the worker program, beside the
+// server's, started for a single job, so that the control's unlocked process-wide
 // state (instance table, port library, KTSB link) is never shared between
 // jobs, and a job that crashes or hangs takes only itself down.
 //
@@ -21,14 +21,6 @@
 #include "printer-app/worker_protocol.h"
 
 namespace printer_app {
-
-// The hidden command-line argument that starts a worker.
-inline constexpr const char* kWorkerArgument = "--print-worker";
-
-// The worker's ends of the pipes.
-inline constexpr int kWorkerDataFd = 3;
-inline constexpr int kWorkerCancelFd = 4;
-inline constexpr int kWorkerEventFd = 5;
 
 struct WorkerEvents {
     std::function<void()> started;                    // the job began printing

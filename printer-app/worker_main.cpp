@@ -10,7 +10,7 @@
 
 #include "printer-app/derived_profile.h"
 #include "printer-app/page_plan.h"
-#include "printer-app/worker_link.h"
+#include "printer-app/worker_main.h"
 #include "printer-app/worker_session.h"
 #include "tools/pressel/automation_client.h"
 

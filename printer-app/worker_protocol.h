@@ -32,6 +32,12 @@ enum class Outcome : uint8_t { Completed = 0, Cancelled = 1, Aborted = 2 };
 // Why an aborted job stopped, for the job's state reasons.
 enum class AbortReason : uint32_t { Printer = 0, Document = 1, Worker = 2 };
 
+// The worker program, found beside the server's, and its ends of the pipes.
+inline constexpr const char* kWorkerProgram = "pressel-print-worker";
+inline constexpr int kWorkerDataFd = 3;
+inline constexpr int kWorkerCancelFd = 4;
+inline constexpr int kWorkerEventFd = 5;
+
 // Largest payload either side accepts: a page's rows go in pieces.
 inline constexpr uint32_t kMaxPayload = 1u << 20;
 

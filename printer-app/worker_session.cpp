@@ -1,5 +1,6 @@
 #include "printer-app/worker_session.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -68,8 +69,9 @@ WorkerSession::WorkerSession(int cancelFd, int eventFd, std::map<std::string, st
 }
 
 WorkerSession::~WorkerSession() {
-    m_stop = true;
-    if (m_helper.joinable()) m_helper.join();
+    StopHelper();
+    for (int fd : m_wake)
+        if (fd >= 0) close(fd);
     if (m_window) DestroyWindow(m_window);
     g_session = nullptr;
 }
@@ -85,6 +87,7 @@ bool WorkerSession::Open(std::string* why) {
     RegisterClassW(&wc);
     m_window = CreateWindowExW(0, kWindowClass, u"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
     if (!m_window) return *why = "the job's window could not be made", false;
+    if (pipe2(m_wake, O_CLOEXEC) != 0) return *why = "the job's helper could not be made", false;
     m_helper = std::thread([this] { RunHelper(); });
     return true;
 }
@@ -110,8 +113,17 @@ void WorkerSession::Pump() {
 
 void WorkerSession::Finish() {
     m_control.Finish();
+    StopHelper();
+}
+
+// The helper stops at once, not at its next tick: the job's end waits for it.
+void WorkerSession::StopHelper() {
     m_stop = true;
-    if (m_helper.joinable()) m_helper.join();
+    if (!m_helper.joinable()) return;
+    const char byte = 0;
+    // Should the write fail, the helper still ends within a tick.
+    [[maybe_unused]] ssize_t written = write(m_wake[1], &byte, 1);
+    m_helper.join();
 }
 
 void WorkerSession::Fail(AbortReason reason, const std::string& message) {
@@ -198,8 +210,9 @@ void WorkerSession::OnTick() {
 void WorkerSession::RunHelper() {
     bool cancelSent = false;
     while (!m_stop) {
-        pollfd pfd = {m_cancelFd, POLLIN, 0};
-        int n = poll(&pfd, 1, kTickMs);
+        pollfd pfds[] = {{m_cancelFd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        int n = poll(pfds, 2, kTickMs);
+        if (m_stop) break;
         if (n > 0 && !cancelSent) {
             // A byte, or the server gone: either way the job stops.
             cancelSent = true;

@@ -60,6 +60,7 @@ private:
     void OnNotify(LONG lType, LONG lError) override;
     void OnTick();
     void RunHelper();
+    void StopHelper();
 
     int m_cancelFd, m_eventFd;
     std::map<std::string, std::string> m_job;
@@ -67,6 +68,7 @@ private:
     bool m_comReady = false, m_headers = false;
     HWND m_window = nullptr;
     std::thread m_helper;
+    int m_wake[2] = {-1, -1};  // wakes the helper to stop
     std::atomic<bool> m_stop{false}, m_tickPending{false};
 
     bool m_endedNormally = false, m_cancelled = false;

@@ -480,7 +480,7 @@ std::vector<pid_t> WorkersOf(pid_t server) {
         std::string stat = ReadProcFile("/proc/" + name + "/stat");
         size_t close = stat.rfind(')');
         if (close == std::string::npos || std::atoi(stat.c_str() + close + 4) != server) continue;
-        if (ReadProcFile("/proc/" + name + "/cmdline").find("--print-worker") != std::string::npos)
+        if (ReadProcFile("/proc/" + name + "/cmdline").find("pressel-print-worker") != std::string::npos)
             found.push_back(static_cast<pid_t>(std::atoi(name.c_str())));
     }
     return found;
