@@ -82,6 +82,8 @@ bool DecodeJpegInto(FILE* fp, size_t maxPixels, int maxSide, GreyImage* image, c
     JpegError error;
     info.err = jpeg_std_error(&error.manager);
     error.manager.error_exit = OnJpegError;
+    // Warnings are counted, not written to the server's standard error.
+    error.manager.output_message = [](j_common_ptr) {};
     error.message[0] = 0;
     if (setjmp(error.jump)) {
         std::snprintf(why, whySize, "the JPEG document is damaged: %s", error.message);
