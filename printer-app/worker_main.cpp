@@ -44,22 +44,7 @@ void PrintText(WorkerSession& session, const std::string& text, LONG font) {
         session.Pump();
         if (!session.Printing()) return;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        bool pending = false, sawFormFeed = false;
-        for (size_t start = 0;;) {
-            size_t ff = line.find('\f', start);
-            std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
-            if (!piece.empty()) {
-                control.Write(pressel_tool::Wide(piece));
-                pending = true;
-            }
-            if (ff == std::string::npos) break;
-            if (pending) control.NewLine();
-            control.FormFeed();
-            pending = false;
-            sawFormFeed = true;
-            start = ff + 1;
-        }
-        if (pending || !sawFormFeed) control.NewLine();
+        control.PrintTextLine(line);
     }
 }
 

@@ -175,6 +175,25 @@ void PresselClient::Cancel() { Call(u"Cancel", DISPATCH_METHOD, {}); }
 void PresselClient::UserAbort() { Call(u"UserAbort", DISPATCH_METHOD, {}); }
 void PresselClient::Finish() { Call(u"Finish", DISPATCH_METHOD, {}); }
 
+void PresselClient::PrintTextLine(const std::string& line) {
+    bool pending = false, sawFormFeed = false;
+    for (size_t start = 0;;) {
+        size_t ff = line.find('\f', start);
+        std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
+        if (!piece.empty()) {
+            Write(Wide(piece));
+            pending = true;
+        }
+        if (ff == std::string::npos) break;
+        if (pending) NewLine();
+        FormFeed();
+        pending = false;
+        sawFormFeed = true;
+        start = ff + 1;
+    }
+    if (pending || !sawFormFeed) NewLine();
+}
+
 void PresselClient::Bitmap(LONG col, LONG height, LONG width, const std::u16string& file) {
     Call(u"Bitmap", DISPATCH_METHOD, {Long(col), Long(height), Long(width), Text(file)});
 }

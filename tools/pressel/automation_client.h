@@ -62,6 +62,10 @@ public:
     LONG LastError();
     LONG PageNo();
 
+    // One line of a text file as printed lines: a form feed in it ends the
+    // text before it as a line and starts a page.
+    void PrintTextLine(const std::string& line);
+
 private:
     DISPID IdOf(const char16_t* name);
     LONG LongProperty(const char16_t* name);
