@@ -1,6 +1,7 @@
 #include "printer-app/job_order.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -31,6 +32,12 @@ std::vector<Waiting> WaitingJobs(pappl_printer_t* printer, pappl_job_t* ending, 
     std::vector<Waiting> waiting;
     *processing = false;
     std::lock_guard hold(g_lock);
+    // Jobs the app held that have gone since (cancelled) are forgotten.
+    for (auto it = g_held.lower_bound({printer, 0}); it != g_held.end() && it->first == printer;) {
+        int id = it->second;
+        bool live = std::any_of(active.begin(), active.end(), [id](pappl_job_t* j) { return papplJobGetID(j) == id; });
+        it = live ? std::next(it) : g_held.erase(it);
+    }
     for (pappl_job_t* job : active) {
         if (job == ending) continue;
         int id = papplJobGetID(job);
