@@ -331,6 +331,9 @@ std::string PtyPrinter::Received() {
 void PtyPrinter::SetCondition(const std::string& fields) {
     std::lock_guard hold(m_lock);
     m_condition = fields;
+    // Replies nobody read are dropped, as a real port drops what came
+    // while no job had it open: the next job must not read an old jam.
+    tcflush(m_slave, TCIFLUSH);
 }
 
 bool PtyPrinter::WaitFor(size_t n, int seconds) {
@@ -350,19 +353,21 @@ void PtyPrinter::Run() {
         size_t want = m_rate > 0 ? std::max<size_t>(1, static_cast<size_t>(m_rate) / 100) : sizeof buffer;
         ssize_t n = read(m_master, buffer, std::min(want, sizeof buffer));
         if (n <= 0) continue;
-        std::string reply;
         {
+            // Under the lock: a reply made with the old condition is in the
+            // port before SetCondition drops it.
             std::lock_guard hold(m_lock);
             m_received.append(buffer, static_cast<size_t>(n));
             std::string answer = "{ST!" + (m_condition.empty() ? std::string("S:C") : m_condition) + "}";
+            std::string reply;
             if (!m_condition.empty()) reply = answer;
             // The end of the job and status requests get an answer.
             for (size_t at = scanned; at + 1 < m_received.size(); ++at) {
                 if (m_received[at] == '\x1b' && (m_received[at + 1] == 'e' || m_received[at + 1] == '{')) reply = answer;
             }
             scanned = m_received.size() > 0 ? m_received.size() - 1 : 0;
+            if (!reply.empty() && write(m_master, reply.data(), reply.size()) < 0) { /* the port has gone */ }
         }
-        if (!reply.empty() && write(m_master, reply.data(), reply.size()) < 0) { /* the port has gone */ }
         if (m_rate > 0) usleep(10000);
     }
 }
