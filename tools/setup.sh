@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libicu-dev libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
-          libpappl-dev cups-ipp-utils cups-daemon cups-client)
+          libpappl-dev libpng-dev libjpeg-dev cups-ipp-utils cups-daemon cups-client)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
