@@ -1,5 +1,7 @@
 #include "printer-app/job_order.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <iterator>
 #include <mutex>
@@ -22,15 +24,28 @@ struct Waiting {
     bool pending;
 };
 
-// The jobs waiting on the printer in the order they came: pending ones,
-// and held ones whose document is in and that no user held.
-std::vector<Waiting> WaitingJobs(pappl_printer_t* printer, pappl_job_t* ending, bool* processing) {
+// The printer's jobs as the order sees them.
+struct Queue {
+    std::vector<Waiting> waiting;  // in the order they came
+    bool processing = false;
+    // Jobs whose document is still coming: PAPPL 1.3 makes a job pending
+    // when its document is in, even one that is printing already, so such
+    // a job must not be released before then.
+    bool uploading = false;
+};
+
+std::vector<pappl_job_t*> ActiveJobs(pappl_printer_t* printer) {
     std::vector<pappl_job_t*> active;
     papplPrinterIterateActiveJobs(
         printer, [](pappl_job_t* job, void* data) { static_cast<std::vector<pappl_job_t*>*>(data)->push_back(job); },
         &active, 1, 0);
-    std::vector<Waiting> waiting;
-    *processing = false;
+    return active;
+}
+
+// Pending jobs, and held ones whose document is in and that no user held.
+Queue QueueOf(pappl_printer_t* printer, pappl_job_t* ending) {
+    const std::vector<pappl_job_t*> active = ActiveJobs(printer);
+    Queue queue;
     std::lock_guard hold(g_lock);
     // Jobs the app held that have gone since (cancelled) are forgotten.
     for (auto it = g_held.lower_bound({printer, 0}); it != g_held.end() && it->first == printer;) {
@@ -43,12 +58,20 @@ std::vector<Waiting> WaitingJobs(pappl_printer_t* printer, pappl_job_t* ending, 
         int id = papplJobGetID(job);
         ipp_jstate_t state = papplJobGetState(job);
         bool heldByUser = (papplJobGetReasons(job) & PAPPL_JREASON_JOB_HOLD_UNTIL_SPECIFIED) && !g_held.count({printer, id});
-        if (state == IPP_JSTATE_PROCESSING) *processing = true;
-        else if (state == IPP_JSTATE_PENDING) waiting.push_back({job, id, true});
-        else if (state == IPP_JSTATE_HELD && !heldByUser && papplJobGetFilename(job)) waiting.push_back({job, id, false});
+        bool documentIn = papplJobGetFilename(job) != nullptr;
+        if (state == IPP_JSTATE_PROCESSING) queue.processing = true;
+        else if (state == IPP_JSTATE_PENDING && documentIn) queue.waiting.push_back({job, id, true});
+        else if (state == IPP_JSTATE_HELD && !heldByUser && documentIn) queue.waiting.push_back({job, id, false});
+        else if (state <= IPP_JSTATE_HELD && !heldByUser && !documentIn) queue.uploading = true;
     }
-    std::sort(waiting.begin(), waiting.end(), [](const Waiting& a, const Waiting& b) { return a.id < b.id; });
-    return waiting;
+    std::sort(queue.waiting.begin(), queue.waiting.end(), [](const Waiting& a, const Waiting& b) { return a.id < b.id; });
+    return queue;
+}
+
+void HoldForTheApp(pappl_printer_t* printer, pappl_job_t* job) {
+    if (!papplJobHold(job, nullptr, "indefinite", 0)) return;
+    std::lock_guard hold(g_lock);
+    g_held.insert({printer, papplJobGetID(job)});
 }
 
 // Leaves the oldest waiting job pending and every other one held.
@@ -61,11 +84,31 @@ void LetOldestGo(pappl_printer_t* printer, const std::vector<Waiting>& waiting) 
                 g_held.erase({printer, w.id});
             }
             papplJobRelease(w.job, nullptr);
-        } else if (i > 0 && w.pending && papplJobHold(w.job, nullptr, "indefinite", 0)) {
-            std::lock_guard hold(g_lock);
-            g_held.insert({printer, w.id});
+        } else if (i > 0 && w.pending) {
+            HoldForTheApp(printer, w.job);
         }
     }
+}
+
+// The printer takes new jobs freely again. A job whose upload began in the
+// instant before is released by PAPPL with the others: it is held again
+// for the app, which lets it go once its document is in.
+void TakeJobsFreely(pappl_printer_t* printer) {
+    papplPrinterReleaseHeldNewJobs(printer, nullptr);
+    for (pappl_job_t* job : ActiveJobs(printer))
+        if (papplJobGetState(job) == IPP_JSTATE_PENDING && !papplJobGetFilename(job)) HoldForTheApp(printer, job);
+}
+
+// One step of the order; false when it has to wait for an upload.
+bool OrderStep(pappl_printer_t* printer, pappl_job_t* ending) {
+    Queue queue = QueueOf(printer, ending);
+    if (!queue.waiting.empty()) {
+        LetOldestGo(printer, queue.waiting);
+        return true;
+    }
+    if (queue.uploading) return false;
+    TakeJobsFreely(printer);
+    return true;
 }
 
 }  // namespace
@@ -75,10 +118,9 @@ void HoldJobsThatCome(pappl_printer_t* printer) {
 }
 
 void QueueNextJobInOrder(pappl_printer_t* printer, pappl_job_t* ending) {
-    bool processing = false;
-    std::vector<Waiting> waiting = WaitingJobs(printer, ending, &processing);
-    if (waiting.empty()) papplPrinterReleaseHeldNewJobs(printer, nullptr);
-    else LetOldestGo(printer, waiting);
+    // A document on its way is usually in within moments; after a second
+    // the timer takes over.
+    for (int i = 0; i < 100 && !OrderStep(printer, ending); ++i) usleep(10000);
 }
 
 bool ReleaseJobsOfIdlePrinters(pappl_system_t* system, void*) {
@@ -86,11 +128,11 @@ bool ReleaseJobsOfIdlePrinters(pappl_system_t* system, void*) {
         system,
         [](pappl_printer_t* printer, void*) {
             if (!DriverOf(printer) || !papplPrinterIsHoldingNewJobs(printer)) return;
-            bool processing = false;
-            std::vector<Waiting> waiting = WaitingJobs(printer, nullptr, &processing);
-            if (processing) return;
-            if (waiting.empty()) papplPrinterReleaseHeldNewJobs(printer, nullptr);
-            else LetOldestGo(printer, waiting);
+            Queue queue = QueueOf(printer, nullptr);
+            if (queue.processing || std::any_of(queue.waiting.begin(), queue.waiting.end(),
+                                                [](const Waiting& w) { return w.pending; }))
+                return;
+            OrderStep(printer, nullptr);
         },
         nullptr);
     return true;

@@ -6,6 +6,11 @@
 // go; the printer takes jobs freely again once none waits. Jobs a user
 // held stay as they are. A timer does the same for an idle printer whose
 // last job ended before it reached the app's phases.
+//
+// Releasing held new jobs also releases a job whose document is still
+// being received, and PAPPL 1.3 makes such a job pending again when its
+// document is in, even while it prints: it would print twice. So the
+// printer keeps holding new jobs while any document is on its way.
 #pragma once
 
 #include <pappl/pappl.h>

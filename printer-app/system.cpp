@@ -159,7 +159,7 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void*) {
         if (!cupsGetOption("private-server", num_options, options))
             papplSystemAddListeners(system, host == "*" ? nullptr : host.c_str());
         RegisterControl(system);
-        papplSystemAddTimerCallback(system, 0, 2, ReleaseJobsOfIdlePrinters, nullptr);
+        papplSystemAddTimerCallback(system, 0, 1, ReleaseJobsOfIdlePrinters, nullptr);
         g_stateFile = StateFilePath(cupsGetOption("state-file", num_options, options));
         papplSystemLoadState(system, g_stateFile.c_str());
         papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),

@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include "app_server.h"
@@ -86,6 +87,53 @@ TEST(AppLoad, HundredJobsFromSeveralClientsOnFourPrintersArriveOnceAndInOrder) {
         EXPECT_EQ(jobs.size(), 25u);
     }
     EXPECT_EQ(seen.size(), static_cast<size_t>(kClients * kJobsEach));
+    if (::testing::Test::HasFailure()) ADD_FAILURE() << server.Log();
+}
+
+// A job whose document is still coming when the printer's job ends: it
+// prints once, after that job, and completes.
+TEST(AppLoad, ADocumentStillComingWhenAJobEndsPrintsOnce) {
+    AppServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    server.AddUserProfile("till.ini", kQuickTill);
+    PtyPrinter port(100000);
+    AppServer::MapComPort("COM1:", port.SlavePath());
+    ASSERT_TRUE(server.AddPrinter("Till", "user.till.till", "pressel:COM1:,115200,N,8,1"));
+    // Longer than the port buffers hold: the job lasts until the printer has read most of it.
+    std::string first = "FIRST\n";
+    for (int i = 0; i < 1500; ++i) first += std::string(70, 'a') + "\n";
+    WriteFile(server.Dir() / "first.txt", first);
+    int firstJob = server.Submit("Till", (server.Dir() / "first.txt").string(), "text/plain");
+    ASSERT_GT(firstJob, 0);
+
+    // The second document is sent in two parts; the first job ends between them.
+    http_t* http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    ASSERT_NE(http, nullptr);
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.PrinterUri("Till").c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
+    ASSERT_EQ(cupsSendRequest(http, request, "/ipp/print/Till", CUPS_LENGTH_VARIABLE), HTTP_STATUS_CONTINUE);
+    const std::string second = "SECOND\n" + std::string(200, 'b') + "\n";
+    ASSERT_EQ(cupsWriteRequestData(http, second.data(), 100), HTTP_STATUS_CONTINUE);
+    httpFlushWrite(http);
+    EXPECT_EQ(server.WaitJobDone("Till", firstJob), "completed");
+    usleep(300000);
+    ASSERT_EQ(cupsWriteRequestData(http, second.data() + 100, second.size() - 100), HTTP_STATUS_CONTINUE);
+    ipp_t* response = cupsGetResponse(http, "/ipp/print/Till");
+    int secondJob = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+    ippDelete(request);
+    ippDelete(response);
+    httpClose(http);
+    ASSERT_GT(secondJob, 0) << cupsLastErrorString();
+
+    EXPECT_EQ(server.WaitJobDone("Till", secondJob, 20), "completed") << server.Log();
+    ASSERT_TRUE(port.WaitFor(first.size() + second.size(), 20));
+    std::string got = port.Received();
+    size_t at = got.find("SECOND");
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(got.find("SECOND", at + 1), std::string::npos) << "the second job printed twice";
+    EXPECT_LT(got.find("FIRST"), at);
 }
 
 // A private CUPS scheduler with its own directories, or nothing when this
