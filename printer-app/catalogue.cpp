@@ -11,15 +11,6 @@
 namespace printer_app {
 namespace {
 
-std::string Narrow(const std::u16string& wide) {
-    if (wide.empty()) return {};
-    std::string out(wide.size() * 3, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
-                                static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
 std::u16string ReadSettingsString(const char16_t* name) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
@@ -42,7 +33,7 @@ std::vector<std::string> RegistryPrinters(const std::string& profileKey) {
         DWORD units = 256;
         if (RegEnumKeyExW(key, i, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         std::u16string printer(name, units);
-        if (_wcsicmp(printer.c_str(), kPrinterPortsSection) != 0) printers.push_back(Narrow(printer));
+        if (_wcsicmp(printer.c_str(), kPrinterPortsSection) != 0) printers.push_back(pressel_tool::Narrow(printer));
     }
     RegCloseKey(key);
     return printers;
@@ -73,7 +64,7 @@ std::string DriverKeyword(const std::string& text) {
 
 std::string RegistryProfileKey() {
     std::u16string key = ReadSettingsString(kProfileKeyValue);
-    return key.empty() ? kDefaultProfileKey : Narrow(key);
+    return key.empty() ? kDefaultProfileKey : pressel_tool::Narrow(key);
 }
 
 std::vector<DriverEntry> ListDrivers() {

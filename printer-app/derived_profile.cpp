@@ -17,15 +17,6 @@ bool RawZero(const std::u16string& key) {
     return key == u"PrintableLines" || key == u"StartupCharCount" || key == u"ShutdownCharCount";
 }
 
-std::string Ansi(const std::u16string& text) {
-    if (text.empty()) return {};
-    std::string out(text.size() * 2, '\0');
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
 }  // namespace
 
 std::u16string DecimalSequence(const std::u16string& text) {
@@ -87,7 +78,7 @@ bool PrepareProfile(const ProfileRef& ref, const std::string& port, const std::s
 
     std::string path = dir + "/profile.ini";
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    std::string bytes = Ansi(text);
+    std::string bytes = pressel_tool::Narrow(text, CP_ACP);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file.flush()) {
         *why = "the job's profile could not be written";

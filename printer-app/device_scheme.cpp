@@ -13,14 +13,6 @@
 namespace printer_app {
 namespace {
 
-std::string Narrow(const char16_t* text, size_t units) {
-    std::string out(units * 3, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(units), out.data(), static_cast<int>(out.size()),
-                                nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
-}
-
 // Lists the profile's own port, the serial ports the registry maps
 // (HKLM\System\DosDevices "COMn:" values) and USB printer devices.
 bool ListDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
@@ -34,8 +26,8 @@ bool ListDevices(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t, void*) {
                 ERROR_SUCCESS)
                 break;
             target[bytes / sizeof(WCHAR)] = 0;
-            std::string port = Narrow(name, nameUnits);
-            std::string info = port + " (" + Narrow(target, std::char_traits<char16_t>::length(target)) + ")";
+            std::string port = pressel_tool::Narrow({name, nameUnits});
+            std::string info = port + " (" + pressel_tool::Narrow(target) + ")";
             if (type == REG_SZ && port.rfind("COM", 0) == 0 && cb(info.c_str(), DeviceUriFor(port).c_str(), "", data)) {
                 RegCloseKey(key);
                 return true;

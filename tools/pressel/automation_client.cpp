@@ -45,6 +45,15 @@ std::u16string Wide(const std::string& text) {
     return wide;
 }
 
+std::string Narrow(std::u16string_view text, UINT codePage) {
+    if (text.empty()) return {};
+    std::string out(text.size() * 3, '\0');
+    int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
 std::string DefaultServerPath() {
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);

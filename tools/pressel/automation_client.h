@@ -6,15 +6,19 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pressel/IPressel.h"
+#include "win/base.h"
 #include "win/ole.h"
 
 namespace pressel_tool {
 
 // UTF-8 to UTF-16 (invalid sequences become replacement characters).
 std::u16string Wide(const std::string& text);
+// UTF-16 to UTF-8, or to another code page (CP_ACP: the profiles' own).
+std::string Narrow(std::u16string_view text, UINT codePage = CP_UTF8);
 
 // The control library shipped with the tool: ../lib/libstavlo.so beside the
 // executable.
