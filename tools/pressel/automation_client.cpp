@@ -15,15 +15,6 @@ namespace {
 
 const char16_t* const kProgId = u"Quendrix.Pressel";
 
-std::u16string WideOf(const std::string& text) {
-    if (text.empty()) return {};
-    std::u16string wide(text.size(), u'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return wide;
-}
-
 VARIANT Text(const std::u16string& s) {
     VARIANT v;
     VariantInit(&v);
@@ -48,6 +39,24 @@ std::string Hex(HRESULT hr) {
 
 }  // namespace
 
+std::u16string Wide(const std::string& text) {
+    if (text.empty()) return {};
+    std::u16string wide(text.size(), u'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return wide;
+}
+
+std::string Narrow(std::u16string_view text, UINT codePage) {
+    if (text.empty()) return {};
+    std::string out(text.size() * 3, '\0');
+    int n = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
 std::string DefaultServerPath() {
     // The platform library is loaded already; asking for it by name only finds it.
     void* platform = ::dlopen("libpressel-platform.so", RTLD_LAZY | RTLD_NOLOAD);
@@ -60,7 +69,7 @@ std::string DefaultServerPath() {
 }
 
 HRESULT RunServerEntry(const std::string& path, bool bRegister, std::string* why) {
-    HMODULE module = LoadLibraryW(WideOf(path).c_str());
+    HMODULE module = LoadLibraryW(Wide(path).c_str());
     if (!module) {
         *why = "cannot load " + path;
         return HRESULT_FROM_WIN32(GetLastError());
@@ -163,10 +172,43 @@ LONG PresselClient::StartLP(const std::u16string& regPath, const std::u16string&
 }
 
 void PresselClient::Write(const std::u16string& text) { Call(u"Write", DISPATCH_METHOD, {Text(text)}); }
+void PresselClient::WriteBytes(const void* bytes, UINT count) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocStringByteLen(static_cast<const char*>(bytes), count);
+    Call(u"WriteBytes", DISPATCH_METHOD, {v, Long(static_cast<LONG>(count))});
+}
+
+void PresselClient::FontSelect(LONG type, LONG style, LONG effect) {
+    Call(u"FontSelect", DISPATCH_METHOD, {Long(type), Long(style), Long(effect)});
+}
+
 void PresselClient::NewLine() { Call(u"NewLine", DISPATCH_METHOD, {}); }
 void PresselClient::FormFeed() { Call(u"FormFeed", DISPATCH_METHOD, {}); }
+void PresselClient::ActualFormFeed() { Call(u"ActualFormFeed", DISPATCH_METHOD, {}); }
+void PresselClient::Cancel() { Call(u"Cancel", DISPATCH_METHOD, {}); }
 void PresselClient::UserAbort() { Call(u"UserAbort", DISPATCH_METHOD, {}); }
 void PresselClient::Finish() { Call(u"Finish", DISPATCH_METHOD, {}); }
+
+void PresselClient::PrintTextLine(const std::string& line) {
+    bool pending = false, sawFormFeed = false;
+    for (size_t start = 0;;) {
+        size_t ff = line.find('\f', start);
+        std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
+        if (!piece.empty()) {
+            Write(Wide(piece));
+            pending = true;
+        }
+        if (ff == std::string::npos) break;
+        if (pending) NewLine();
+        FormFeed();
+        pending = false;
+        sawFormFeed = true;
+        start = ff + 1;
+    }
+    if (pending || !sawFormFeed) NewLine();
+}
 
 void PresselClient::Bitmap(LONG col, LONG height, LONG width, const std::u16string& file) {
     Call(u"Bitmap", DISPATCH_METHOD, {Long(col), Long(height), Long(width), Text(file)});

@@ -6,12 +6,19 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pressel/IPressel.h"
+#include "win/base.h"
 #include "win/ole.h"
 
 namespace pressel_tool {
+
+// UTF-8 to UTF-16 (invalid sequences become replacement characters).
+std::u16string Wide(const std::string& text);
+// UTF-16 to UTF-8, or to another code page (CP_ACP: the profiles' own).
+std::string Narrow(std::u16string_view text, UINT codePage = CP_UTF8);
 
 // The control library shipped with the tool: libstavlo.so in the directory
 // of the platform library the tool runs on (build/lib in the build tree, the
@@ -45,14 +52,24 @@ public:
     LONG StartLP(const std::u16string& regPath, const std::u16string& printer, const std::u16string& output,
                  LONG lInst, const std::u16string& iniName);
     void Write(const std::u16string& text);
+    // Bytes as the control's WriteBytes takes them: carried in a string of
+    // their own length.
+    void WriteBytes(const void* bytes, UINT count);
+    void FontSelect(LONG type, LONG style, LONG effect);
     void NewLine();
     void FormFeed();
+    void ActualFormFeed();
+    void Cancel();
     void UserAbort();
     void Finish();
     void Bitmap(LONG col, LONG height, LONG width, const std::u16string& file);
     bool StillPrinting();
     LONG LastError();
     LONG PageNo();
+
+    // One line of a text file as printed lines: a form feed in it ends the
+    // text before it as a line and starts a page.
+    void PrintTextLine(const std::string& line);
 
 private:
     DISPID IdOf(const char16_t* name);

@@ -4,6 +4,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "tools/pressel/control_events.h"
+#include "tools/pressel/notify_text.h"
 #include "win/base.h"
 
 namespace pressel_tool {
@@ -13,23 +15,9 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) { g_interrupted = 1; }
 
-// Printer conditions of read-write serial ports and of the link.
-const char* ConditionText(LONG code) {
-    switch (code) {
-    case 222: return "paper jam";
-    case 223: return "paper running low";
-    case 224: return "battery low";
-    case 228: return "print head too hot";
-    case 229: return "cover open";
-    case 300:
-    case 301: return "printer error";
-    default: return nullptr;
-    }
-}
-
 // Receives the control's events: writes headers and footers, reports
 // conditions and remembers how the job ended.
-class JobSink final : public IDispatch {
+class JobSink final : public ControlEventSink {
 public:
     JobSink(const char* verb, const JobOptions& o) : m_verb(verb), m_options(o) {}
 
@@ -37,36 +25,8 @@ public:
     bool m_bEndedNormally = false;
     bool m_bFailed = false;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = static_cast<IDispatch*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Lives on RunJob's stack, for longer than the connection.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override {
-        if (pctinfo) *pctinfo = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) override {
-        if (!dp || dp->cArgs != 2 || dp->rgvarg[0].vt != VT_I4 || dp->rgvarg[1].vt != VT_I4)
-            return DISP_E_BADPARAMCOUNT;
-        LONG first = dp->rgvarg[1].lVal, second = dp->rgvarg[0].lVal;
-        if (id == DISPID_HeaderEvent) OnHeader(first);
-        else if (id == DISPID_NotifyMessage) OnNotify(first, second);
-        else return DISP_E_MEMBERNOTFOUND;
-        return S_OK;
-    }
-
 private:
-    void OnHeader(LONG lFooter) {
+    void OnHeader(LONG lFooter) override {
         const std::string& pattern = lFooter ? m_options.footer : m_options.header;
         if (pattern.empty() || !m_pControl) return;
         LONG lPage = m_pControl->PageNo();
@@ -77,7 +37,7 @@ private:
         m_pControl->NewLine();
     }
 
-    void OnNotify(LONG lType, LONG lError) {
+    void OnNotify(LONG lType, LONG lError) override {
         if (lType == 2 && lError == 0) {
             m_bEndedNormally = true;
             return;
@@ -89,17 +49,7 @@ private:
             return;
         }
         m_bFailed = true;
-        const char* text = "the printer reported a failure";
-        if (lType == 1) {
-            switch (lError) {
-            case 2: text = "writing to the printer failed; the job stopped"; break;
-            case 7: text = "the printer's port could not be opened"; break;
-            case 8: text = "the profile gives no port for this printer (EntryName and its PrinterPorts line)"; break;
-            case 9: text = "closing the printer's port failed; the end of the job may be lost"; break;
-            case 10: text = "the job was cancelled"; break;
-            default: break;
-            }
-        }
+        const char* text = FailureText(lType, lError);
         std::fprintf(stderr, "pressel %s: %s [%d,%d]\n", m_verb, text, static_cast<int>(lType),
                      static_cast<int>(lError));
     }
@@ -109,15 +59,6 @@ private:
 };
 
 }  // namespace
-
-std::u16string Wide(const std::string& text) {
-    if (text.empty()) return {};
-    std::u16string wide(text.size(), u'\0');
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                                static_cast<int>(wide.size()));
-    wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return wide;
-}
 
 bool TakeJobOption(int argc, char** argv, int* i, JobOptions* o, bool* ok) {
     std::string a = argv[*i];

@@ -22,9 +22,6 @@ struct JobOptions {
     bool quiet = false;
 };
 
-// UTF-8 to UTF-16 (invalid sequences become replacement characters).
-std::u16string Wide(const std::string& text);
-
 // Takes argv[*i] if it is one of the job options (--ini, --reg, --output,
 // --header, --footer, --quiet), with its value; false when it is not one.
 // *ok turns false when the option lacks its value.

@@ -11,6 +11,7 @@
 #include "profile/IniFile.h"
 #include "profile/Profile.h"
 #include "profile/ProfileCatalog.h"
+#include "tools/pressel/automation_client.h"
 #include "tools/pressel/verbs.h"
 #include "win/base.h"
 #include "win/registry.h"
@@ -38,15 +39,6 @@ std::u16string Wide(const char* text) {
     int n = MultiByteToWideChar(CP_UTF8, 0, text, length, wide.data(), length);
     wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return wide;
-}
-
-std::string Narrow(const std::u16string& text) {
-    if (text.empty()) return {};
-    std::string out(text.size() * 3, '\0');
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                static_cast<int>(out.size()), nullptr, nullptr);
-    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return out;
 }
 
 const char* const kControlNames[32] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS",  "HT", "LF",

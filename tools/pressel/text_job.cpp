@@ -48,25 +48,7 @@ bool PrintText(PresselClient& control, const char* verb, const std::string& text
         }
         if (!control.StillPrinting()) return false;
 
-        // A form feed ends the text before it as a line and starts a page.
-        const std::string& line = lines[n];
-        bool pending = false, sawFormFeed = false;
-        size_t start = 0;
-        for (;;) {
-            size_t ff = line.find('\f', start);
-            std::string piece = line.substr(start, ff == std::string::npos ? std::string::npos : ff - start);
-            if (!piece.empty()) {
-                control.Write(Wide(piece));
-                pending = true;
-            }
-            if (ff == std::string::npos) break;
-            if (pending) control.NewLine();
-            control.FormFeed();
-            pending = false;
-            sawFormFeed = true;
-            start = ff + 1;
-        }
-        if (pending || !sawFormFeed) control.NewLine();
+        control.PrintTextLine(lines[n]);
 
         if (progress) {
             if (tty) {

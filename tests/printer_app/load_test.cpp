@@ -1,0 +1,219 @@
+// Many jobs at once, and CUPS as a client: the app as a desktop's print
+// queue sees it.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <regex>
+#include <set>
+
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include "app_server.h"
+
+namespace app_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kQuickTill =
+    "[Till]\nPrintableLines=0\nEntryName=Till\nInitSeq=27,64\nCrLfSeq=13,10\nFormFeedSeq=27,100,3\n"
+    "StartupDelay=0\nShutdownDelay=0\n[PrinterPorts]\nTill=COM9:\n";
+
+TEST(AppLoad, HundredJobsFromSeveralClientsOnFourPrintersArriveOnceAndInOrder) {
+    AppServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    server.AddUserProfile("till.ini", kQuickTill);
+    constexpr int kPrinters = 4, kClients = 5, kJobsEach = 20;
+    std::vector<std::unique_ptr<PtyPrinter>> ports;
+    for (int p = 0; p < kPrinters; ++p) {
+        ports.push_back(std::make_unique<PtyPrinter>(20000));
+        std::string com = "COM" + std::to_string(p + 1) + ":";
+        AppServer::MapComPort(com, ports.back()->SlavePath());
+        ASSERT_TRUE(server.AddPrinter("P" + std::to_string(p), "user.till.till", "pressel:" + com + ",115200,N,8,1"));
+    }
+
+    // Each job names itself; its printer is chosen by the client in turn.
+    std::mutex lock;
+    std::map<int, std::vector<std::pair<int, std::string>>> sent;  // printer: (job-id, marker)
+    std::atomic<int> failed{0}, busiest{0};
+    std::atomic<bool> running{true};
+    std::thread watcher([&] {
+        while (running) {
+            busiest = std::max(busiest.load(), static_cast<int>(WorkersOf(server.Pid()).size()));
+            usleep(20000);
+        }
+    });
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            for (int n = 0; n < kJobsEach; ++n) {
+                int p = (c + n) % kPrinters;
+                std::string marker = "JOB " + std::to_string(c) + "-" + std::to_string(n);
+                fs::path doc = server.Dir() / ("c" + std::to_string(c) + "-" + std::to_string(n) + ".txt");
+                WriteFile(doc, marker + "\n" + std::string(300, 'x') + "\n");
+                int id = server.Submit("P" + std::to_string(p), doc.string(), "text/plain");
+                std::lock_guard hold(lock);
+                if (id <= 0) ++failed;
+                else sent[p].emplace_back(id, marker);
+            }
+        });
+    }
+    for (std::thread& t : clients) t.join();
+    EXPECT_EQ(failed.load(), 0);
+    for (auto& [p, jobs] : sent)
+        for (auto& [id, marker] : jobs)
+            EXPECT_EQ(server.WaitJobDone("P" + std::to_string(p), id, 120), "completed")
+                << marker << ": " << server.JobAttribute("P" + std::to_string(p), id, "job-state-message");
+    running = false;
+    watcher.join();
+    EXPECT_GE(busiest.load(), 2) << "jobs on different printers ran one after another";
+
+    // Every job once; on each printer, every client's jobs in the order it sent them.
+    const std::regex job("JOB ([0-9]+)-([0-9]+)");
+    std::set<std::string> seen;
+    for (auto& [p, jobs] : sent) {
+        std::string stream = ports[static_cast<size_t>(p)]->Received();
+        std::map<int, int> last;  // client: its last job on this printer
+        for (std::sregex_iterator it(stream.begin(), stream.end(), job), end; it != end; ++it) {
+            EXPECT_TRUE(seen.insert(it->str()).second) << it->str() << " printed twice";
+            int c = std::stoi((*it)[1]), n = std::stoi((*it)[2]);
+            EXPECT_TRUE(!last.count(c) || last[c] < n) << "P" << p << ": " << it->str() << " after JOB " << c << "-" << last[c];
+            last[c] = n;
+        }
+        EXPECT_EQ(jobs.size(), 25u);
+    }
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kClients * kJobsEach));
+    if (::testing::Test::HasFailure()) ADD_FAILURE() << server.Log();
+}
+
+// A job whose document is still coming when the printer's job ends: it
+// prints once, after that job, and completes.
+TEST(AppLoad, ADocumentStillComingWhenAJobEndsPrintsOnce) {
+    AppServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    server.AddUserProfile("till.ini", kQuickTill);
+    PtyPrinter port(100000);
+    AppServer::MapComPort("COM1:", port.SlavePath());
+    ASSERT_TRUE(server.AddPrinter("Till", "user.till.till", "pressel:COM1:,115200,N,8,1"));
+    // Longer than the port buffers hold: the job lasts until the printer has read most of it.
+    std::string first = "FIRST\n";
+    for (int i = 0; i < 1500; ++i) first += std::string(70, 'a') + "\n";
+    WriteFile(server.Dir() / "first.txt", first);
+    int firstJob = server.Submit("Till", (server.Dir() / "first.txt").string(), "text/plain");
+    ASSERT_GT(firstJob, 0);
+
+    // The second document is sent in two parts; the first job ends between them.
+    http_t* http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    ASSERT_NE(http, nullptr);
+    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.PrinterUri("Till").c_str());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
+    ASSERT_EQ(cupsSendRequest(http, request, "/ipp/print/Till", CUPS_LENGTH_VARIABLE), HTTP_STATUS_CONTINUE);
+    const std::string second = "SECOND\n" + std::string(200, 'b') + "\n";
+    ASSERT_EQ(cupsWriteRequestData(http, second.data(), 100), HTTP_STATUS_CONTINUE);
+    httpFlushWrite(http);
+    EXPECT_EQ(server.WaitJobDone("Till", firstJob), "completed");
+    usleep(300000);
+    ASSERT_EQ(cupsWriteRequestData(http, second.data() + 100, second.size() - 100), HTTP_STATUS_CONTINUE);
+    ipp_t* response = cupsGetResponse(http, "/ipp/print/Till");
+    int secondJob = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+    ippDelete(request);
+    ippDelete(response);
+    httpClose(http);
+    ASSERT_GT(secondJob, 0) << cupsLastErrorString();
+
+    EXPECT_EQ(server.WaitJobDone("Till", secondJob, 20), "completed") << server.Log();
+    ASSERT_TRUE(port.WaitFor(first.size() + second.size(), 20));
+    std::string got = port.Received();
+    size_t at = got.find("SECOND");
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(got.find("SECOND", at + 1), std::string::npos) << "the second job printed twice";
+    EXPECT_LT(got.find("FIRST"), at);
+}
+
+// A private CUPS scheduler with its own directories, or nothing when this
+// machine has none.
+class Cups {
+public:
+    explicit Cups(const fs::path& dir) : m_dir(dir) {
+        if (access("/usr/sbin/cupsd", X_OK) != 0) return;
+        for (const char* sub : {"etc", "cache", "state", "spool", "tmp", "log"}) fs::create_directories(dir / sub);
+        // The scheduler's helpers run as its own user: they must reach the
+        // test's directory and the scheduler's own.
+        chmod(dir.parent_path().c_str(), 0755);
+        chmod(dir.c_str(), 0755);
+        for (const auto& e : fs::directory_iterator(dir)) chmod(e.path().c_str(), 0755);
+        m_port = FreeLoopbackPort();
+        WriteFile(dir / "etc" / "cupsd.conf",
+                  "Listen 127.0.0.1:" + std::to_string(m_port) +
+                      "\nWebInterface No\nDefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n"
+                      "</Location>\n<Policy default>\n  <Limit All>\n    Order allow,deny\n    Allow all\n  </Limit>\n"
+                      "</Policy>\n");
+        const std::string d = dir.string();
+        WriteFile(dir / "etc" / "cups-files.conf",
+                  "ServerRoot " + d + "/etc\nCacheDir " + d + "/cache\nStateDir " + d + "/state\nRequestRoot " + d +
+                      "/spool\nTempDir " + d + "/tmp\nAccessLog " + d + "/log/access_log\nErrorLog " + d +
+                      "/log/error_log\nPageLog " + d + "/log/page_log\nSandboxing Relaxed\n");
+        m_pid = fork();
+        if (m_pid == 0) {
+            execl("/usr/sbin/cupsd", "cupsd", "-f", "-c", (d + "/etc/cupsd.conf").c_str(), "-s",
+                  (d + "/etc/cups-files.conf").c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 100 && !Answers(); ++i) usleep(50000);
+    }
+    ~Cups() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool Answers() const { return m_pid > 0 && Run({"/usr/bin/lpstat", "-h", Host(), "-r"}).status == 0; }
+    std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    static ProcessResult Run(const std::vector<std::string>& argv) { return RunProcess(argv, 30); }
+
+private:
+    fs::path m_dir;
+    int m_port = 0;
+    pid_t m_pid = -1;
+};
+
+TEST(AppCups, ADriverlessQueuePrintsThroughTheApp) {
+    AppServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    Cups cups(server.Dir() / "cups");
+    if (!cups.Answers()) GTEST_SKIP() << "no CUPS scheduler can run here";
+    fs::path out = server.Dir() / "receipt.prn";
+    ASSERT_TRUE(server.AddPrinter("Receipt", "receipt-80mm.epson-tm-t88v", "pressel:" + out.string()));
+
+    ProcessResult add = Cups::Run({"/usr/sbin/lpadmin", "-h", cups.Host(), "-p", "Pressel", "-E", "-v",
+                                   server.PrinterUri("Receipt"), "-m", "everywhere"});
+    ASSERT_EQ(add.status, 0) << add.output;
+    WriteFile(server.Dir() / "raw.bin", "\x1b@through CUPS\x1d" "V\x42");
+    ProcessResult lp = Cups::Run({"/usr/bin/lp", "-h", cups.Host(), "-d", "Pressel", "-o", "raw",
+                                  (server.Dir() / "raw.bin").string()});
+    ASSERT_EQ(lp.status, 0) << lp.output;
+    for (int i = 0; i < 200 && ReadFile(out).empty(); ++i) usleep(50000);
+    usleep(300000);
+    EXPECT_EQ(ReadFile(out), "\x1b@through CUPS\x1d" "V\x42");
+
+    // A picture goes through CUPS as it is, and prints in graphics mode.
+    WriteFile(server.Dir() / "logo.png", Png(512, 30, 180, [](int, int y) { return y < 12; }));
+    fs::remove(out);
+    lp = Cups::Run({"/usr/bin/lp", "-h", cups.Host(), "-d", "Pressel", (server.Dir() / "logo.png").string()});
+    ASSERT_EQ(lp.status, 0) << lp.output;
+    for (int i = 0; i < 200 && ReadFile(out).empty(); ++i) usleep(50000);
+    usleep(300000);
+    // 12 picture rows at 180 dpi are 4 rows at 60: one band, its top four dots.
+    std::string got = ReadFile(out);
+    const std::string band = std::string("\x1b*\x01\x00\x02", 5) + std::string(512, '\xF0') + "\n";
+    EXPECT_NE(got.find(band, 11), std::string::npos) << SameBytes(got.substr(11, band.size()), band).message();
+}
+
+}  // namespace
+}  // namespace app_test
