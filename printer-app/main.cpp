@@ -63,7 +63,16 @@ std::vector<char*> WithDefaultDevice(int argc, char** argv) {
 
 }  // namespace
 
+// gcc says it builds with AddressSanitizer by a macro, clang by a feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define PRESSEL_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PRESSEL_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(PRESSEL_ADDRESS_SANITIZER)
 // PAPPL's sub-commands leave their options and their system to the end of
 // the process; the sanitizer build reports only the app's own leaks.
 #define PRESSEL_SANITIZER_HOOK extern "C" __attribute__((visibility("default"), used))
