@@ -26,6 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends from the libraries the programs and libraries need (ICU, the C and
 # C++ runtimes), found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The faces previews draw text in; no library names them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

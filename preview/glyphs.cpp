@@ -57,7 +57,7 @@ std::unique_ptr<GlyphSet> GlyphSet::Open(const std::string& dir, std::string* er
     for (size_t i = 0; i < faces->face.size(); ++i) {
         std::string path = dir + "/" + kFaceFiles[i];
         if (FT_New_Face(faces->library, path.c_str(), 0, &faces->face[i]) != 0 || !FT_IS_SCALABLE(faces->face[i])) {
-            *error = "the font " + path + " cannot be loaded (Debian package fonts-dejavu-core)";
+            *error = "the font " + path + " cannot be loaded (Debian packages fonts-dejavu-core and fonts-dejavu-extra)";
             return nullptr;
         }
     }

@@ -4,7 +4,7 @@ set -euo pipefail
 
 # dpkg-dev: dependencies of the Debian package (dpkg-shlibdeps); groff-base:
 # the manuals' check.
-packages=(cmake ninja-build g++ clang libclang-rt-dev llvm pkg-config libicu-dev libpng-dev libfreetype-dev fonts-dejavu-core libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
+packages=(cmake ninja-build g++ clang libclang-rt-dev llvm pkg-config libicu-dev libpng-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
           dpkg-dev groff-base
           libpappl-dev libjpeg-dev cups-ipp-utils cups-daemon cups-client)
 missing=()

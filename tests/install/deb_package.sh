@@ -38,7 +38,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
 [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "Maintainer or Description missing"
 depends=$(field Depends)
-for runtime in 'libicu[0-9]+' libc6 'libstdc\+\+6' libgcc-s1; do
+for runtime in 'libicu[0-9]+' libc6 'libstdc\+\+6' libgcc-s1 fonts-dejavu-core fonts-dejavu-extra 'libpappl[0-9]+'; do
     grep -Eq "(^|, )$runtime( \(>= [^)]+\))?(,|$)" <<<"$depends" || fail "Depends lacks $runtime: $depends"
 done
 if grep -q -- '-dev' <<<"$depends"; then fail "Depends names a development package: $depends"; fi
