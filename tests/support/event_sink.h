@@ -4,33 +4,19 @@
 #pragma once
 
 #include "pressel/IPressel.h"
+#include "tools/pressel/control_events.h"
 
 namespace test_support {
 
-class EventSinkBase : public IDispatch {
-public:
-    virtual ~EventSinkBase() = default;
+class EventSinkBase : public pressel_tool::DispatchSink {
+protected:
+    virtual void OnEvent(DISPID id, DISPPARAMS* dp) = 0;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID__IPresselEvents) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) final {
+private:
+    HRESULT OnInvoke(DISPID id, DISPPARAMS* dp) final {
         OnEvent(id, dp);
         return S_OK;
     }
-
-protected:
-    virtual void OnEvent(DISPID id, DISPPARAMS* dp) = 0;
 };
 
 // Connects sink to the control's event connection point; *cp holds a

@@ -1,7 +1,5 @@
 // The IDispatch side of an automation client's sink for the control's
-// _IPresselEvents: a subclass hears HeaderEvent and NotifyMessage with their
-// two I4 arguments in declaration order. The sink lives as long as the
-// client's job, so it is not reference counted.
+// _IPresselEvents.
 #pragma once
 
 #include "pressel/IPressel.h"
@@ -9,9 +7,12 @@
 
 namespace pressel_tool {
 
-class ControlEventSink : public IDispatch {
+// The IUnknown and IDispatch plumbing of a sink that lives as long as its
+// client's job (no reference counting, no type information); a subclass
+// handles each call of Invoke.
+class DispatchSink : public IDispatch {
 public:
-    virtual ~ControlEventSink() = default;
+    virtual ~DispatchSink() = default;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -31,6 +32,18 @@ public:
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* dp, VARIANT*, EXCEPINFO*, UINT*) final {
+        return OnInvoke(id, dp);
+    }
+
+protected:
+    virtual HRESULT OnInvoke(DISPID id, DISPPARAMS* dp) = 0;
+};
+
+// Hears HeaderEvent and NotifyMessage with their two I4 arguments in
+// declaration order.
+class ControlEventSink : public DispatchSink {
+protected:
+    HRESULT OnInvoke(DISPID id, DISPPARAMS* dp) final {
         if (!dp || dp->cArgs != 2 || dp->rgvarg[0].vt != VT_I4 || dp->rgvarg[1].vt != VT_I4)
             return DISP_E_BADPARAMCOUNT;
         LONG first = dp->rgvarg[1].lVal, second = dp->rgvarg[0].lVal;
@@ -40,7 +53,6 @@ public:
         return S_OK;
     }
 
-protected:
     // HeaderEvent: lFooter 0 asks for the page header, 1 for the footer.
     virtual void OnHeader(LONG lFooter) = 0;
     virtual void OnNotify(LONG lType, LONG lError) = 0;
