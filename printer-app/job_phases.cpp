@@ -16,6 +16,7 @@
 #include "printer-app/driver.h"
 #include "printer-app/image_decode.h"
 #include "printer-app/job_order.h"
+#include "printer-app/raster_tap.h"
 #include "printer-app/state_reasons.h"
 #include "printer-app/worker_link.h"
 
@@ -26,6 +27,9 @@ std::atomic<int> g_hangSeconds{300};
 
 // Rows of a page are sent in pieces of about this size.
 constexpr size_t kRowBatch = 64 * 1024;
+
+// Widest raster page taken: 9 m at 180 dpi, far past any printer's.
+constexpr unsigned kMaxClientDots = 65536;
 
 // A job on the server: its worker and what is on the way to it.
 struct PresselJob {
@@ -42,6 +46,7 @@ struct PresselJob {
     // mapped onto the printer's rows (rowsOut of every rowsIn).
     int rowsIn = 1, rowsOut = 1;
     int64_t sourceRow = 0;
+    unsigned rowBytes = 0;  // of a printer row; a client's may be longer
 
     ~PresselJob() {
         link.reset();
@@ -203,20 +208,33 @@ bool RStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
             static_cast<unsigned>((int64_t{options->header.cupsHeight} * xres + yres - 1) / yres);
     }
     pj->sourceRow = 0;
+    pj->rowBytes = options->header.cupsBytesPerLine;
+    if (auto client = TakeClientPageHeader()) {
+        if (client->cupsWidth > kMaxClientDots) {
+            SetAbort(job, AbortReason::Document,
+                     "The raster page is " + std::to_string(client->cupsWidth) + " dots wide; pages up to " +
+                         std::to_string(kMaxClientDots) + " are taken.");
+            return false;
+        }
+        // PAPPL dithers the client's row into a line of the printer's length:
+        // make it hold the whole row. Only the printer's width is printed.
+        if (client->cupsBitsPerPixel == 8 && options->header.cupsBitsPerPixel == 1)
+            options->header.cupsBytesPerLine = std::max(pj->rowBytes, (client->cupsWidth + 7) / 8);
+    }
     std::string payload;
-    PutU32(&payload, options->header.cupsBytesPerLine);
+    PutU32(&payload, pj->rowBytes);
     PutU32(&payload, options->header.cupsWidth);
     return pj->link->Send(Msg::PageStart, payload) || papplJobIsCanceled(job);
 }
 
-bool RWriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned, const unsigned char* line) {
+bool RWriteLine(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*, unsigned, const unsigned char* line) {
     PresselJob* pj = JobOf(job);
     if (!pj || !pj->linkOk) return false;
     // The nearest printer rows of this source row: as many as its span covers.
     int64_t first = (pj->sourceRow * pj->rowsOut + pj->rowsIn - 1) / pj->rowsIn;
     int64_t end = ((pj->sourceRow + 1) * pj->rowsOut + pj->rowsIn - 1) / pj->rowsIn;
     ++pj->sourceRow;
-    for (int64_t r = first; r < end; ++r) pj->rows.append(reinterpret_cast<const char*>(line), options->header.cupsBytesPerLine);
+    for (int64_t r = first; r < end; ++r) pj->rows.append(reinterpret_cast<const char*>(line), pj->rowBytes);
     if (pj->rows.size() < kRowBatch) return true;
     pj->linkOk = pj->link->Send(Msg::Rows, pj->rows);
     pj->rows.clear();

@@ -212,6 +212,33 @@ TEST_F(AppJobs, MalformedDocumentsAbortTheirJobAndTheServerGoesOn) {
     EXPECT_EQ(ReadFile(out), "\x1bstill printing");
 }
 
+// CUPS sends a letter page to a receipt roll: the page is cut at the
+// printer's width, whatever the raster's depth, and the server goes on.
+TEST_F(AppJobs, RasterPagesWiderThanThePrinterAreCutAtItsWidth) {
+    std::string ini = QuickProfile(server_, "receipt-80mm.ini");
+    fs::path out = FilePrinter("Wide", "user.quick-receipt-80mm.epson-tm-t88v");
+    auto ink = [](int x, int y) { return y < 20 && (x < 512 ? (x / 7 + y) % 3 == 0 : true); };
+    fs::path bmp = server_.Dir() / "wide.bmp";
+    WriteFile(bmp, Bmp(516, 30, [&](int x, int y) { return x < 512 && ink(x, y); }));
+    const std::string expected = PresselBitmapJob(ini, "Epson TM-T88V", bmp, 3, 43, server_.Dir() / "e.prn");
+    for (bool apple : {true, false}) {
+        for (int width : {1530, 20000}) {
+            fs::remove(out);
+            // URF has one density: three of its rows make one printer row.
+            std::string page = apple ? Raster(width, 60, 180, 180, [&](int x, int y) { return ink(x, y / 3); }, true)
+                                     : Raster(width, 20, 180, 60, ink, false);
+            ASSERT_EQ(Print("Wide", page, apple ? "image/urf" : "image/pwg-raster"), "completed")
+                << width << (apple ? " URF" : " PWG") << server_.Log();
+            EXPECT_TRUE(SameBytes(ReadFile(out), expected)) << width << (apple ? " URF" : " PWG");
+        }
+    }
+    // A page no printer could hold is refused before PAPPL takes its rows.
+    int job = 0;
+    EXPECT_EQ(Print("Wide", Raster(70000, 3, 180, 180, ink, true), "image/urf", {}, &job), "aborted");
+    EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-reasons").find("document-format-error"), std::string::npos);
+    EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-message").find("70000 dots wide"), std::string::npos);
+}
+
 TEST_F(AppJobs, AppleRasterMeetsThePrintersRowsWhenItsDensityDiffers) {
     std::string ini = QuickProfile(server_, "receipt-80mm.ini");
     fs::path out = FilePrinter("Phone", "user.quick-receipt-80mm.epson-tm-t88v");
