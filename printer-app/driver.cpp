@@ -101,7 +101,11 @@ void FillDriverData(const DriverTable& table, pappl_pr_driver_data_t* data) {
     data->num_resolution = 1;
     data->x_resolution[0] = data->x_default = f.xDpi;
     data->y_resolution[0] = data->y_default = f.yDpi;
-    data->left_right = data->bottom_top = 0;
+    // Margins of 0.01 mm, less than a dot at any density: CUPS 2.4 names the
+    // sizes of a printer with no margins "....Borderless" in the PPD it makes
+    // for a driverless queue, but not its default, so that the queue falls
+    // back to Letter and every page comes three times too wide.
+    data->left_right = data->bottom_top = 1;
 
     data->num_media = info.roll ? 3 : 1;
     for (int i = 0; i < data->num_media; ++i) data->media[i] = table.media[i].c_str();
@@ -117,7 +121,7 @@ void FillDriverData(const DriverTable& table, pappl_pr_driver_data_t* data) {
     media.size_length = pwg ? pwg->length : 0;
     papplCopyString(media.source, data->source[0], sizeof media.source);
     papplCopyString(media.type, kMediaType, sizeof media.type);
-    media.bottom_margin = media.left_margin = media.right_margin = media.top_margin = 0;
+    media.bottom_margin = media.left_margin = media.right_margin = media.top_margin = 1;
     data->media_ready[0] = media;
 
     data->num_vendor = 3;

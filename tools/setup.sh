@@ -7,14 +7,22 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-dev llvm pkg-config libicu-dev libpng-dev libfreetype-dev fonts-dejavu-core fonts-dejavu-extra libgtest-dev libgmock-dev googletest libbenchmark-dev imagemagick mono-mcs mono-runtime
           dpkg-dev groff-base
           libpappl-dev libjpeg-dev cups-ipp-utils cups-daemon cups-client)
-missing=()
+# cups: CUPS's filters, which turn a desktop's PDF into raster for a
+# driverless queue; without what it recommends (avahi and colord daemons).
+bare=(cups)
+missing=() missing_bare=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+for p in "${bare[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing_bare+=("$p")
+done
+if [ $((${#missing[@]} + ${#missing_bare[@]})) -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  echo "installing: ${missing[*]}"
+  echo "installing: ${missing[*]} ${missing_bare[*]}"
   $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+  [ ${#missing_bare[@]} -eq 0 ] ||
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
 fi

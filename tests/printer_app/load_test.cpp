@@ -1,5 +1,6 @@
 // Many jobs at once, and CUPS as a client: the app as a desktop's print
 // queue sees it.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -148,6 +149,7 @@ public:
         chmod(dir.parent_path().c_str(), 0755);
         chmod(dir.c_str(), 0755);
         for (const auto& e : fs::directory_iterator(dir)) chmod(e.path().c_str(), 0755);
+        chmod((dir / "tmp").c_str(), 01777);  // the filters' own files
         m_port = FreeLoopbackPort();
         WriteFile(dir / "etc" / "cupsd.conf",
                   "Listen 127.0.0.1:" + std::to_string(m_port) +
@@ -175,6 +177,31 @@ public:
     }
     bool Answers() const { return m_pid > 0 && Run({"/usr/bin/lpstat", "-h", Host(), "-r"}).status == 0; }
     std::string Host() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // Waits until the scheduler has no job left: changing a queue requeues
+    // the job it is sending, which would then print twice.
+    bool WaitIdle() const {
+        for (int i = 0; i < 300; ++i) {
+            ProcessResult jobs = Run({"/usr/bin/lpstat", "-h", Host(), "-o"});
+            if (jobs.status == 0 && jobs.output.empty()) return true;
+            usleep(100000);
+        }
+        return false;
+    }
+    // The PPD the scheduler made for a queue, as any client fetches it.
+    std::string Ppd(const std::string& queue) const {
+        const fs::path file = m_dir / (queue + ".ppd");
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        http_t* http = httpConnect2("127.0.0.1", m_port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 10000, nullptr);
+        bool ok = http && fd >= 0 && cupsGetFd(http, ("/printers/" + queue + ".ppd").c_str(), fd) == HTTP_STATUS_OK;
+        httpClose(http);
+        if (fd >= 0) close(fd);
+        return ok ? ReadFile(file) : "";
+    }
+    // Whether CUPS's filters that turn PDF into raster for the queue are here.
+    static bool HasPdfFilters() {
+        return access("/usr/lib/cups/filter/pdftopdf", X_OK) == 0 && access("/usr/lib/cups/filter/rastertopwg", X_OK) == 0 &&
+               (access("/usr/lib/cups/filter/gstoraster", X_OK) == 0 || access("/usr/lib/cups/filter/pdftoraster", X_OK) == 0);
+    }
     static ProcessResult Run(const std::vector<std::string>& argv) { return RunProcess(argv, 30); }
 
 private:
@@ -182,6 +209,29 @@ private:
     int m_port = 0;
     pid_t m_pid = -1;
 };
+
+// A one-page PDF with a black bar of 180 x 40 points at its top, as a
+// desktop program sends a page.
+std::string BarPdf() {
+    const std::string content = "0 g 10 250 180 40 re f";
+    const std::string objects[] = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 300] /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n", xref;
+    for (size_t i = 0; i < std::size(objects); ++i) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t at = pdf.size();
+    pdf += "xref\n0 5\n0000000000 65535 f \n" + xref + "trailer\n<< /Size 5 /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(at) + "\n%%EOF\n";
+    return pdf;
+}
 
 TEST(AppCups, ADriverlessQueuePrintsThroughTheApp) {
     AppServer server;
@@ -213,6 +263,36 @@ TEST(AppCups, ADriverlessQueuePrintsThroughTheApp) {
     std::string got = ReadFile(out);
     const std::string band = std::string("\x1b*\x01\x00\x02", 5) + std::string(512, '\xF0') + "\n";
     EXPECT_NE(got.find(band, 11), std::string::npos) << SameBytes(got.substr(11, band.size()), band).message();
+
+    // Text passes through a queue whose PPD lets it, as the README shows,
+    // and prints in the printer's character mode.
+    ASSERT_TRUE(cups.WaitIdle());
+    std::string ppd = cups.Ppd("Pressel");
+    ASSERT_NE(ppd.find("*cupsFilter2:"), std::string::npos) << ppd.substr(0, 200);
+    WriteFile(server.Dir() / "text.ppd", ppd + "*cupsFilter2: \"text/plain text/plain 0 -\"\n");
+    add = Cups::Run({"/usr/sbin/lpadmin", "-h", cups.Host(), "-p", "Pressel", "-P", (server.Dir() / "text.ppd").string()});
+    ASSERT_EQ(add.status, 0) << add.output;
+    WriteFile(server.Dir() / "note.txt", "Two lines\nthrough CUPS\n");
+    fs::remove(out);
+    lp = Cups::Run({"/usr/bin/lp", "-h", cups.Host(), "-d", "Pressel", (server.Dir() / "note.txt").string()});
+    ASSERT_EQ(lp.status, 0) << lp.output;
+    const std::string font("\x1d!\0\x1bM\0", 6);
+    ASSERT_TRUE(cups.WaitIdle());  // its backend waits for the app's job to end
+    EXPECT_TRUE(SameBytes(ReadFile(out), "\x1b@" + font + font + "Two lines\n" + font + "through CUPS\n" + font +
+                                            std::string("\x1dVB\0", 4)));
+
+    // A desktop program's PDF, which CUPS's filters turn into a raster
+    // page: the bar prints in graphics mode, a solid run of dot columns.
+    if (!Cups::HasPdfFilters()) GTEST_SKIP() << "CUPS's PDF filters are not installed";
+    WriteFile(server.Dir() / "bar.pdf", BarPdf());
+    fs::remove(out);
+    lp = Cups::Run({"/usr/bin/lp", "-h", cups.Host(), "-d", "Pressel", (server.Dir() / "bar.pdf").string()});
+    ASSERT_EQ(lp.status, 0) << lp.output;
+    ASSERT_TRUE(cups.WaitIdle());
+    got = ReadFile(out);
+    ASSERT_EQ(got.compare(0, 2, "\x1b@"), 0) << got.substr(0, 40);
+    EXPECT_NE(got.find("\x1b*\x01"), std::string::npos);
+    EXPECT_NE(got.find(std::string(400, '\xFF')), std::string::npos) << "no solid run of the bar's dots";
 }
 
 }  // namespace
