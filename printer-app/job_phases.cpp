@@ -97,6 +97,8 @@ std::map<std::string, std::string> Describe(const PresselJob& pj, const char* fo
     fields["header"] = JobOption(pj.job, pj.printer, kHeaderOption);
     fields["footer"] = JobOption(pj.job, pj.printer, kFooterOption);
     fields["font"] = JobOption(pj.job, pj.printer, kFontOption);
+    ipp_attribute_t* copies = papplJobGetAttribute(pj.job, "copies");
+    fields["copies"] = std::to_string(copies ? std::clamp(ippGetInteger(copies, 0), 1, kMaxCopies) : 1);
     if (const char* file = papplJobGetFilename(pj.job)) fields["document"] = file;
     return fields;
 }

@@ -3,7 +3,9 @@
 // function each: the text document, the raw document, the raster pages.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -57,6 +59,18 @@ void PrintRaw(WorkerSession& session, const std::string& bytes) {
         control.WriteBytes(bytes.data() + at, static_cast<UINT>(std::min(kRawPiece, bytes.size() - at)));
     }
     control.NewLine();
+}
+
+// A text's copies start on pages of their own; raw copies follow each other.
+void PrintCopies(WorkerSession& session, const std::string& document, bool text, LONG font, int copies) {
+    for (int copy = 0; copy < copies && session.Printing(); ++copy) {
+        if (!text) {
+            PrintRaw(session, document);
+            continue;
+        }
+        if (copy > 0) session.NextCopy();
+        PrintText(session, document, font);
+    }
 }
 
 // One page's picture as Bitmap calls (page_plan.h), then the page's end.
@@ -114,6 +128,8 @@ int RunJob(WorkerSession& session, const std::map<std::string, std::string>& job
         return it == job.end() ? std::string() : it->second;
     };
     const std::string format = value("format"), dir = value("workdir");
+    // PAPPL makes the copies of pictures itself; text and raw are the worker's.
+    const int copies = std::clamp(std::atoi(value("copies").c_str()), 1, kMaxCopies);
     ProfileRef ref;
     ProfileFacts facts;
     StartArgs args;
@@ -127,9 +143,8 @@ int RunJob(WorkerSession& session, const std::map<std::string, std::string>& job
     } else if (!session.Open(&why)) {
         session.Fail(AbortReason::Worker, "The Pressel control is not available: " + why + ".");
     } else if (session.Start(args, format == "text")) {
-        if (format == "text") PrintText(session, document, FontType(value("font")));
-        else if (format == "raw") PrintRaw(session, document);
-        else PrintPages(session, facts, dir);
+        if (format == "image") PrintPages(session, facts, dir);
+        else PrintCopies(session, document, format == "text", FontType(value("font")), copies);
     }
     // A cancel that came while the worker waited for data is heard now.
     session.Pump();

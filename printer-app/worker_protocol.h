@@ -32,6 +32,9 @@ enum class Outcome : uint8_t { Completed = 0, Cancelled = 1, Aborted = 2 };
 // Why an aborted job stopped, for the job's state reasons.
 enum class AbortReason : uint32_t { Printer = 0, Document = 1, Worker = 2 };
 
+// Most copies of a document a job may ask for (copies-supported).
+inline constexpr int kMaxCopies = 999;
+
 // The worker program, found beside the server's, and its ends of the pipes.
 inline constexpr const char* kWorkerProgram = "pressel-print-worker";
 inline constexpr int kWorkerDataFd = 3;

@@ -111,6 +111,11 @@ void WorkerSession::Pump() {
     }
 }
 
+void WorkerSession::NextCopy() {
+    m_control.FormFeed();
+    m_pageBase = m_control.PageNo() - 1;
+}
+
 void WorkerSession::Finish() {
     m_control.Finish();
     StopHelper();
@@ -167,7 +172,7 @@ void WorkerSession::OnHeader(LONG lFooter) {
     if (!m_headers) return;
     auto it = m_job.find(lFooter ? "footer" : "header");
     if (it == m_job.end() || it->second.empty()) return;
-    m_control.Write(pressel_tool::Wide(ExpandHeaderText(it->second, m_control.PageNo(), m_job)));
+    m_control.Write(pressel_tool::Wide(ExpandHeaderText(it->second, m_control.PageNo() - m_pageBase, m_job)));
     m_control.NewLine();
 }
 

@@ -44,6 +44,9 @@ public:
     bool Printing() { return m_control.StillPrinting(); }
     // Runs the window messages that wait (a cancel, the helper's ticks).
     void Pump();
+    // Starts the next copy of a text on a page of its own, whose headers
+    // count the pages from 1 again.
+    void NextCopy();
     // Finish, then the verdict for the server.
     void Finish();
     // A failure of the worker's own (a document it cannot print).
@@ -66,6 +69,7 @@ private:
     std::map<std::string, std::string> m_job;
     pressel_tool::PresselClient m_control;
     bool m_comReady = false, m_headers = false;
+    LONG m_pageBase = 0;  // pages of the copies before this one
     HWND m_window = nullptr;
     std::thread m_helper;
     int m_wake[2] = {-1, -1};  // wakes the helper to stop

@@ -106,6 +106,30 @@ TEST_F(AppJobs, RawBytesReachThePortUnchanged) {
     EXPECT_NE(text, "caf\xc3\xa9\tline\n");
 }
 
+// Each copy of a text starts on a page of its own, its pages numbered from
+// 1 again; raw copies repeat the bytes.
+TEST_F(AppJobs, CopiesPrintTheWholeDocumentAgain) {
+    server_.AddUserProfile("tiny.ini",
+                           "[Tiny]\nPrintableLines=3\nEntryName=T\nInitSeq=27,64\nCrLfSeq=13,10\nFormFeedSeq=12\n"
+                           "StartupDelay=0\nShutdownDelay=0\n[PrinterPorts]\nT=COM9:\n");
+    fs::path out = FilePrinter("Copies", "user.tiny.tiny");
+    const std::map<std::string, std::string> header = {{"text pressel-header", "H{page}"}};
+    auto withCopies = [&](int n) {
+        auto attributes = header;
+        attributes["integer copies"] = std::to_string(n);
+        return attributes;
+    };
+    ASSERT_EQ(Print("Copies", "one\ntwo\nthree\n", "text/plain", header), "completed");
+    const std::string once = ReadFile(out);
+    EXPECT_TRUE(SameBytes(once, Esc("^@H1\r\none\r\ntwo\r\n\x0cH2\r\nthree\r\n\r\n\x0c")));
+    ASSERT_EQ(Print("Copies", "one\ntwo\nthree\n", "text/plain", withCopies(3)), "completed");
+    const std::string copy = once.substr(2);
+    EXPECT_TRUE(SameBytes(ReadFile(out), "\x1b@" + copy + copy + copy));
+
+    ASSERT_EQ(Print("Copies", "\x1b@raw", "application/vnd.pressel-raw", withCopies(2)), "completed");
+    EXPECT_EQ(ReadFile(out), "\x1b@raw\x1b@raw");
+}
+
 TEST_F(AppJobs, PngPrintsInBandsAsTheControlsBitmapWould) {
     std::string ini = QuickProfile(server_, "receipt-80mm.ini");
     fs::path out = FilePrinter("Band", "user.quick-receipt-80mm.epson-tm-t88v");
