@@ -196,6 +196,35 @@ bool RStartJob(pappl_job_t* job, pappl_pr_options_t*, pappl_device_t*) {
     return StartWorker(job, "image") != nullptr;
 }
 
+// Checks the page a client sent against the printer and makes PAPPL's line
+// hold the client's row; false, with the job's reason, for a page that
+// cannot print.
+bool TakeClientPage(pappl_job_t* job, const PresselJob& pj, bool urf, pappl_pr_options_t* options) {
+    auto client = TakeClientPageHeader();
+    if (!client) return true;
+    // Apple raster has one density, the printer's across (urf-supported).
+    const unsigned xres = static_cast<unsigned>(pj.driver->facts.xDpi);
+    const unsigned yres = static_cast<unsigned>(urf ? pj.driver->facts.xDpi : pj.driver->facts.yDpi);
+    if (client->HWResolution[0] != xres || client->HWResolution[1] != yres) {
+        SetAbort(job, AbortReason::Document,
+                 "The raster page is at " + std::to_string(client->HWResolution[0]) + "x" +
+                     std::to_string(client->HWResolution[1]) + " dpi; the printer takes " + std::to_string(xres) + "x" +
+                     std::to_string(yres) + " dpi.");
+        return false;
+    }
+    if (client->cupsWidth > kMaxClientDots) {
+        SetAbort(job, AbortReason::Document,
+                 "The raster page is " + std::to_string(client->cupsWidth) + " dots wide; pages up to " +
+                     std::to_string(kMaxClientDots) + " are taken.");
+        return false;
+    }
+    // PAPPL dithers the client's row into a line of the printer's length:
+    // make it hold the whole row. Only the printer's width is printed.
+    if (client->cupsBitsPerPixel == 8 && options->header.cupsBitsPerPixel == 1)
+        options->header.cupsBytesPerLine = std::max(pj.rowBytes, (client->cupsWidth + 7) / 8);
+    return true;
+}
+
 bool RStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, unsigned) {
     PresselJob* pj = JobOf(job);
     if (!pj) return false;
@@ -211,18 +240,7 @@ bool RStartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*, 
     }
     pj->sourceRow = 0;
     pj->rowBytes = options->header.cupsBytesPerLine;
-    if (auto client = TakeClientPageHeader()) {
-        if (client->cupsWidth > kMaxClientDots) {
-            SetAbort(job, AbortReason::Document,
-                     "The raster page is " + std::to_string(client->cupsWidth) + " dots wide; pages up to " +
-                         std::to_string(kMaxClientDots) + " are taken.");
-            return false;
-        }
-        // PAPPL dithers the client's row into a line of the printer's length:
-        // make it hold the whole row. Only the printer's width is printed.
-        if (client->cupsBitsPerPixel == 8 && options->header.cupsBitsPerPixel == 1)
-            options->header.cupsBytesPerLine = std::max(pj->rowBytes, (client->cupsWidth + 7) / 8);
-    }
+    if (!TakeClientPage(job, *pj, format && !std::strcmp(format, "image/urf"), options)) return false;
     std::string payload;
     PutU32(&payload, pj->rowBytes);
     PutU32(&payload, options->header.cupsWidth);

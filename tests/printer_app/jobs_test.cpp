@@ -238,7 +238,8 @@ TEST_F(AppJobs, MalformedDocumentsAbortTheirJobAndTheServerGoesOn) {
 
 // CUPS sends a letter page to a receipt roll: the page is cut at the
 // printer's width, whatever the raster's depth, and the server goes on.
-TEST_F(AppJobs, RasterPagesWiderThanThePrinterAreCutAtItsWidth) {
+// Pages that cannot print as they are sent are refused with a reason.
+TEST_F(AppJobs, RasterPagesAreCutAtThePrintersWidthOrRefused) {
     std::string ini = QuickProfile(server_, "receipt-80mm.ini");
     fs::path out = FilePrinter("Wide", "user.quick-receipt-80mm.epson-tm-t88v");
     auto ink = [](int x, int y) { return y < 20 && (x < 512 ? (x / 7 + y) % 3 == 0 : true); };
@@ -256,11 +257,24 @@ TEST_F(AppJobs, RasterPagesWiderThanThePrinterAreCutAtItsWidth) {
             EXPECT_TRUE(SameBytes(ReadFile(out), expected)) << width << (apple ? " URF" : " PWG");
         }
     }
-    // A page no printer could hold is refused before PAPPL takes its rows.
-    int job = 0;
-    EXPECT_EQ(Print("Wide", Raster(70000, 3, 180, 180, ink, true), "image/urf", {}, &job), "aborted");
-    EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-reasons").find("document-format-error"), std::string::npos);
-    EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-message").find("70000 dots wide"), std::string::npos);
+    // A page no printer could hold, or at another density than the one
+    // advertised, is refused before PAPPL takes its rows.
+    const std::pair<std::string, std::string> refused[] = {
+        {Raster(70000, 3, 180, 180, ink, true), "70000 dots wide"},
+        {Raster(512, 20, 203, 203, ink, false), "at 203x203 dpi; the printer takes 180x60 dpi"},
+        {Raster(512, 20, 300, 300, ink, true), "at 300x300 dpi; the printer takes 180x180 dpi"},
+    };
+    for (const auto& [page, why] : refused) {
+        int job = 0;
+        const std::string format = page.compare(0, 4, "RaS2") == 0 ? "image/pwg-raster" : "image/urf";
+        EXPECT_EQ(Print("Wide", page, format, {}, &job), "aborted") << why;
+        EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-reasons").find("document-format-error"), std::string::npos);
+        EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-message").find(why), std::string::npos)
+            << server_.JobAttribute("Wide", job, "job-state-message");
+    }
+    fs::remove(out);
+    ASSERT_EQ(Print("Wide", "\x1b@after", "application/vnd.pressel-raw"), "completed");
+    EXPECT_EQ(ReadFile(out), "\x1b@after");
 }
 
 TEST_F(AppJobs, AppleRasterMeetsThePrintersRowsWhenItsDensityDiffers) {
