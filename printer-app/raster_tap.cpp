@@ -20,7 +20,8 @@ std::optional<cups_page_header2_t> TakeClientPageHeader() {
 
 // Defined in the program, this reader comes before libcups's for every
 // library, PAPPL among them; it calls libcups's own and keeps what it read.
-extern "C" __attribute__((visibility("default"))) unsigned cupsRasterReadHeader2(cups_raster_t* r, cups_page_header2_t* h) {
+extern "C" __attribute__((visibility("default"))) unsigned cupsRasterReadHeader2(cups_raster_t* r,
+                                                                                   cups_page_header2_t* h) {
     using Reader = unsigned (*)(cups_raster_t*, cups_page_header2_t*);
     static const Reader real = reinterpret_cast<Reader>(dlsym(RTLD_NEXT, "cupsRasterReadHeader2"));
     if (!real) return 0;

@@ -6,8 +6,8 @@
 // row has into a line as long as the printer's row: a page wider than the
 // printer's (CUPS sends a letter page to an 80 mm roll) runs past the end of
 // that line and corrupts the server's heap. The tap watches PAPPL's calls to
-// libcups's header reader, so that the page's start can make room for the
-// client's row, or refuse a page no printer could hold.
+// libcups's header reader, so that the page's start can check the client's
+// page against the printer and make room for its row.
 #pragma once
 
 #include <cups/raster.h>

@@ -23,6 +23,6 @@ if [ $((${#missing[@]} + ${#missing_bare[@]})) -gt 0 ]; then
   echo "installing: ${missing[*]} ${missing_bare[*]}"
   $sudo_cmd apt-get update -qq
   [ ${#missing[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-  [ ${#missing_bare[@]} -eq 0 ] ||
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
+  [ ${#missing_bare[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $sudo_cmd \
+    apt-get install -y -qq --no-install-recommends "${missing_bare[@]}" >/dev/null
 fi

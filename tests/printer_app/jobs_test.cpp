@@ -268,7 +268,8 @@ TEST_F(AppJobs, RasterPagesAreCutAtThePrintersWidthOrRefused) {
         int job = 0;
         const std::string format = page.compare(0, 4, "RaS2") == 0 ? "image/pwg-raster" : "image/urf";
         EXPECT_EQ(Print("Wide", page, format, {}, &job), "aborted") << why;
-        EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-reasons").find("document-format-error"), std::string::npos);
+        EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-reasons").find("document-format-error"),
+                  std::string::npos);
         EXPECT_NE(server_.JobAttribute("Wide", job, "job-state-message").find(why), std::string::npos)
             << server_.JobAttribute("Wide", job, "job-state-message");
     }

@@ -199,8 +199,10 @@ public:
     }
     // Whether CUPS's filters that turn PDF into raster for the queue are here.
     static bool HasPdfFilters() {
-        return access("/usr/lib/cups/filter/pdftopdf", X_OK) == 0 && access("/usr/lib/cups/filter/rastertopwg", X_OK) == 0 &&
-               (access("/usr/lib/cups/filter/gstoraster", X_OK) == 0 || access("/usr/lib/cups/filter/pdftoraster", X_OK) == 0);
+        auto has = [](const char* filter) {
+            return access((std::string("/usr/lib/cups/filter/") + filter).c_str(), X_OK) == 0;
+        };
+        return has("pdftopdf") && has("rastertopwg") && (has("gstoraster") || has("pdftoraster"));
     }
     static ProcessResult Run(const std::vector<std::string>& argv) { return RunProcess(argv, 30); }
 
@@ -270,7 +272,8 @@ TEST(AppCups, ADriverlessQueuePrintsThroughTheApp) {
     std::string ppd = cups.Ppd("Pressel");
     ASSERT_NE(ppd.find("*cupsFilter2:"), std::string::npos) << ppd.substr(0, 200);
     WriteFile(server.Dir() / "text.ppd", ppd + "*cupsFilter2: \"text/plain text/plain 0 -\"\n");
-    add = Cups::Run({"/usr/sbin/lpadmin", "-h", cups.Host(), "-p", "Pressel", "-P", (server.Dir() / "text.ppd").string()});
+    add = Cups::Run(
+        {"/usr/sbin/lpadmin", "-h", cups.Host(), "-p", "Pressel", "-P", (server.Dir() / "text.ppd").string()});
     ASSERT_EQ(add.status, 0) << add.output;
     WriteFile(server.Dir() / "note.txt", "Two lines\nthrough CUPS\n");
     fs::remove(out);
