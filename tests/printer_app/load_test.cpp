@@ -283,6 +283,16 @@ TEST(AppCups, ADriverlessQueuePrintsThroughTheApp) {
     ASSERT_TRUE(cups.WaitIdle());  // its backend waits for the app's job to end
     EXPECT_TRUE(SameBytes(ReadFile(out), "\x1b@" + font + font + "Two lines\n" + font + "through CUPS\n" + font +
                                             std::string("\x1dVB\0", 4)));
+    // CUPS passes on only the options it knows: a header comes from the
+    // printer's own default, as the README says.
+    ProcessResult modify = server.Command({"modify", "-d", "Receipt", "-o", "pressel-header-default='Till {page}'"});
+    ASSERT_EQ(modify.status, 0) << modify.output;
+    fs::remove(out);
+    lp = Cups::Run({"/usr/bin/lp", "-h", cups.Host(), "-d", "Pressel", (server.Dir() / "note.txt").string()});
+    ASSERT_EQ(lp.status, 0) << lp.output;
+    ASSERT_TRUE(cups.WaitIdle());
+    EXPECT_TRUE(SameBytes(ReadFile(out), "\x1b@" + font + font + "Till 1\n" + font + "Two lines\n" + font +
+                                            "through CUPS\n" + font + std::string("\x1dVB\0", 4)));
 
     // A desktop program's PDF, which CUPS's filters turn into a raster
     // page: the bar prints in graphics mode, a solid run of dot columns.
