@@ -97,8 +97,12 @@ std::map<std::string, std::string> Describe(const PresselJob& pj, const char* fo
     fields["header"] = JobOption(pj.job, pj.printer, kHeaderOption);
     fields["footer"] = JobOption(pj.job, pj.printer, kFooterOption);
     fields["font"] = JobOption(pj.job, pj.printer, kFontOption);
+    // PAPPL repeats the pages of a PNG or JPEG for their copies itself; the
+    // worker makes the copies of text, raw and raster documents.
+    const char* docFormat = papplJobGetFormat(pj.job);
+    bool papplCopies = docFormat && (!std::strcmp(docFormat, "image/png") || !std::strcmp(docFormat, "image/jpeg"));
     ipp_attribute_t* copies = papplJobGetAttribute(pj.job, "copies");
-    fields["copies"] = std::to_string(copies ? std::clamp(ippGetInteger(copies, 0), 1, kMaxCopies) : 1);
+    fields["copies"] = std::to_string(copies && !papplCopies ? std::clamp(ippGetInteger(copies, 0), 1, kMaxCopies) : 1);
     if (const char* file = papplJobGetFilename(pj.job)) fields["document"] = file;
     return fields;
 }

@@ -104,7 +104,28 @@ void PrintPage(WorkerSession& session, const PageRaster& page, const ProfileFact
     else if (facts.printableLines > 0) control.ActualFormFeed();
 }
 
-void PrintPages(WorkerSession& session, const ProfileFacts& facts, const std::string& dir) {
+// Pages kept for the copies after the first: the stream comes only once.
+void KeepPage(std::ofstream& out, const PageRaster& page) {
+    std::string head;
+    PutU32(&head, static_cast<uint32_t>(page.bytesPerRow));
+    PutU32(&head, static_cast<uint32_t>(page.widthDots));
+    PutU32(&head, static_cast<uint32_t>(page.bits.size()));
+    out << head << page.bits;
+}
+
+bool ReadKeptPage(std::ifstream& in, PageRaster* page) {
+    std::string head(12, '\0');
+    if (!in.read(head.data(), 12)) return false;
+    page->bytesPerRow = static_cast<int>(GetU32(head, 0));
+    page->widthDots = static_cast<int>(GetU32(head, 4));
+    page->bits.resize(GetU32(head, 8));
+    return static_cast<bool>(in.read(page->bits.data(), static_cast<std::streamsize>(page->bits.size())));
+}
+
+void PrintPages(WorkerSession& session, const ProfileFacts& facts, const std::string& dir, int copies) {
+    const std::string keptFile = dir + "/pages.bin";
+    std::ofstream kept;
+    if (copies > 1) kept.open(keptFile, std::ios::binary);
     PageRaster page;
     Msg type;
     std::string payload;
@@ -117,8 +138,19 @@ void PrintPages(WorkerSession& session, const ProfileFacts& facts, const std::st
             page.bits += payload;
         } else if (type == Msg::PageEnd) {
             if (page.bytesPerRow > 0 && session.Printing()) PrintPage(session, page, facts, dir);
+            if (page.bytesPerRow > 0 && kept.is_open()) KeepPage(kept, page);
             page.bits.clear();
         }
+    }
+    if (!kept.is_open()) return;
+    kept.close();
+    if (!kept) {
+        session.Fail(AbortReason::Worker, "No room to keep the pages for the other copies.");
+        return;
+    }
+    for (int copy = 1; copy < copies && session.Printing(); ++copy) {
+        std::ifstream in(keptFile, std::ios::binary);
+        while (session.Printing() && ReadKeptPage(in, &page)) PrintPage(session, page, facts, dir);
     }
 }
 
@@ -128,7 +160,6 @@ int RunJob(WorkerSession& session, const std::map<std::string, std::string>& job
         return it == job.end() ? std::string() : it->second;
     };
     const std::string format = value("format"), dir = value("workdir");
-    // PAPPL makes the copies of pictures itself; text and raw are the worker's.
     const int copies = std::clamp(std::atoi(value("copies").c_str()), 1, kMaxCopies);
     ProfileRef ref;
     ProfileFacts facts;
@@ -143,7 +174,7 @@ int RunJob(WorkerSession& session, const std::map<std::string, std::string>& job
     } else if (!session.Open(&why)) {
         session.Fail(AbortReason::Worker, "The Pressel control is not available: " + why + ".");
     } else if (session.Start(args, format == "text")) {
-        if (format == "image") PrintPages(session, facts, dir);
+        if (format == "image") PrintPages(session, facts, dir, copies);
         else PrintCopies(session, document, format == "text", FontType(value("font")), copies);
     }
     // A cancel that came while the worker waited for data is heard now.

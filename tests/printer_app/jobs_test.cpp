@@ -107,7 +107,7 @@ TEST_F(AppJobs, RawBytesReachThePortUnchanged) {
 }
 
 // Each copy of a text starts on a page of its own, its pages numbered from
-// 1 again; raw copies repeat the bytes.
+// 1 again; raw copies repeat the bytes, and raster pages print again.
 TEST_F(AppJobs, CopiesPrintTheWholeDocumentAgain) {
     server_.AddUserProfile("tiny.ini",
                            "[Tiny]\nPrintableLines=3\nEntryName=T\nInitSeq=27,64\nCrLfSeq=13,10\nFormFeedSeq=12\n"
@@ -128,6 +128,26 @@ TEST_F(AppJobs, CopiesPrintTheWholeDocumentAgain) {
 
     ASSERT_EQ(Print("Copies", "\x1b@raw", "application/vnd.pressel-raw", withCopies(2)), "completed");
     EXPECT_EQ(ReadFile(out), "\x1b@raw\x1b@raw");
+
+    // A raster stream comes once: its pages are printed again from what the
+    // worker kept, each copy's page ended by its own cut.
+    QuickProfile(server_, "receipt-80mm.ini");
+    fs::path roll = FilePrinter("RollCopies", "user.quick-receipt-80mm.epson-tm-t88v");
+    const std::string page = Raster(512, 30, 180, 60, [](int x, int y) { return (x + y) % 5 == 0; }, false);
+    ASSERT_EQ(Print("RollCopies", page, "image/pwg-raster"), "completed");
+    const std::string single = ReadFile(roll);
+    ASSERT_EQ(Print("RollCopies", page, "image/pwg-raster", {{"integer copies", "3"}}), "completed");
+    // ESC @ and the font open the job; each copy is the page and its cut.
+    const std::string body = single.substr(8);
+    ASSERT_EQ(single.substr(0, 8), Esc("^@\x1d!\x00^M\x00"s));
+    EXPECT_TRUE(SameBytes(ReadFile(roll), single.substr(0, 8) + body + body + body));
+    // PAPPL repeats a PNG's page for its copies itself: no more are made.
+    ASSERT_EQ(Print("RollCopies", Png(512, 90, 180, [](int x, int y) { return (x + y) % 5 == 0; }), "image/png",
+                    {{"integer copies", "2"}}),
+              "completed");
+    const std::string png = ReadFile(roll), cut("\x1dVB\0", 4);
+    EXPECT_EQ(png.find(cut, png.find(cut, png.find(cut) + 1) + 1), std::string::npos) << "more than two pages";
+    EXPECT_NE(png.find(cut, png.find(cut) + 1), std::string::npos) << "fewer than two pages";
 }
 
 TEST_F(AppJobs, PngPrintsInBandsAsTheControlsBitmapWould) {
