@@ -102,7 +102,8 @@ std::map<std::string, std::string> Describe(const PresselJob& pj, const char* fo
     const char* docFormat = papplJobGetFormat(pj.job);
     bool papplCopies = docFormat && (!std::strcmp(docFormat, "image/png") || !std::strcmp(docFormat, "image/jpeg"));
     ipp_attribute_t* copies = papplJobGetAttribute(pj.job, "copies");
-    fields["copies"] = std::to_string(copies && !papplCopies ? std::clamp(ippGetInteger(copies, 0), 1, kMaxCopies) : 1);
+    int count = copies && !papplCopies ? ippGetInteger(copies, 0) : 1;
+    fields["copies"] = std::to_string(std::clamp(count, 1, kMaxCopies));
     if (const char* file = papplJobGetFilename(pj.job)) fields["document"] = file;
     return fields;
 }
