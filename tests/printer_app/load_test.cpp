@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -135,6 +136,61 @@ TEST(AppLoad, ADocumentStillComingWhenAJobEndsPrintsOnce) {
     EXPECT_NE(at, std::string::npos);
     EXPECT_EQ(got.find("SECOND", at + 1), std::string::npos) << "the second job printed twice";
     EXPECT_LT(got.find("FIRST"), at);
+}
+
+// Documents that come in at the same instant to an idle printer: each
+// prints once, and none beside another.
+TEST(AppLoad, DocumentsComingInTogetherPrintOnceEach) {
+    AppServer server;
+    ASSERT_TRUE(server.Running()) << server.Log();
+    server.AddUserProfile("till.ini", kQuickTill);
+    PtyPrinter port(20000);
+    AppServer::MapComPort("COM1:", port.SlavePath());
+    ASSERT_TRUE(server.AddPrinter("Till", "user.till.till", "pressel:COM1:,115200,N,8,1"));
+    constexpr int kRounds = 25, kTogether = 4;
+    std::vector<int> ids;
+    for (int r = 0; r < kRounds; ++r) {
+        // Every document is sent but for its last chunk; then all end at once.
+        std::vector<http_t*> https;
+        std::vector<ipp_t*> requests;
+        for (int c = 0; c < kTogether; ++c) {
+            http_t* http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
+                                        30000, nullptr);
+            ASSERT_NE(http, nullptr);
+            ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                         server.PrinterUri("Till").c_str());
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
+            ASSERT_EQ(cupsSendRequest(http, request, "/ipp/print/Till", CUPS_LENGTH_VARIABLE), HTTP_STATUS_CONTINUE);
+            const std::string doc = "JOB " + std::to_string(r) + "-" + std::to_string(c) + "\n";
+            ASSERT_EQ(cupsWriteRequestData(http, doc.data(), doc.size()), HTTP_STATUS_CONTINUE);
+            httpFlushWrite(http);
+            https.push_back(http);
+            requests.push_back(request);
+        }
+        for (http_t* http : https) {
+            httpWrite2(http, "", 0);
+            httpFlushWrite(http);
+        }
+        for (size_t c = 0; c < https.size(); ++c) {
+            ipp_t* response = cupsGetResponse(https[c], "/ipp/print/Till");
+            ids.push_back(ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0));
+            ippDelete(response);
+            ippDelete(requests[c]);
+            httpClose(https[c]);
+        }
+        for (int id : ids) EXPECT_EQ(server.WaitJobDone("Till", id, 30), "completed") << "job " << id;
+        ids.clear();
+    }
+    ASSERT_TRUE(port.WaitFor(static_cast<size_t>(kRounds * kTogether) * 8, 10));
+    const std::string stream = port.Received();
+    std::map<std::string, int> printed;
+    const std::regex job("JOB [0-9]+-[0-9]+");
+    for (std::sregex_iterator it(stream.begin(), stream.end(), job), end; it != end; ++it) ++printed[it->str()];
+    for (const auto& [marker, times] : printed) EXPECT_EQ(times, 1) << marker;
+    EXPECT_EQ(printed.size(), static_cast<size_t>(kRounds * kTogether));
+    if (::testing::Test::HasFailure()) ADD_FAILURE() << server.Log();
 }
 
 // A private CUPS scheduler with its own directories, or nothing when this
