@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 
@@ -83,7 +84,8 @@ TEST(AppLoad, HundredJobsFromSeveralClientsOnFourPrintersArriveOnceAndInOrder) {
         for (std::sregex_iterator it(stream.begin(), stream.end(), job), end; it != end; ++it) {
             EXPECT_TRUE(seen.insert(it->str()).second) << it->str() << " printed twice";
             int c = std::stoi((*it)[1]), n = std::stoi((*it)[2]);
-            EXPECT_TRUE(!last.count(c) || last[c] < n) << "P" << p << ": " << it->str() << " after JOB " << c << "-" << last[c];
+            EXPECT_TRUE(!last.count(c) || last[c] < n)
+                << "P" << p << ": " << it->str() << " after JOB " << c << "-" << last[c];
             last[c] = n;
         }
         EXPECT_EQ(jobs.size(), 25u);
@@ -91,6 +93,51 @@ TEST(AppLoad, HundredJobsFromSeveralClientsOnFourPrintersArriveOnceAndInOrder) {
     EXPECT_EQ(seen.size(), static_cast<size_t>(kClients * kJobsEach));
     if (::testing::Test::HasFailure()) ADD_FAILURE() << server.Log();
 }
+
+// A Print-Job of a text document sent in parts as it comes, as a client
+// streaming a document does.
+class StreamedJob {
+public:
+    StreamedJob(const AppServer& server, const std::string& printer) : m_resource("/ipp/print/" + printer) {
+        m_http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+        m_request = ippNewRequest(IPP_OP_PRINT_JOB);
+        ippAddString(m_request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     server.PrinterUri(printer).c_str());
+        ippAddString(m_request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
+        ippAddString(m_request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
+        m_started = m_http && cupsSendRequest(m_http, m_request, m_resource.c_str(), CUPS_LENGTH_VARIABLE) ==
+                                  HTTP_STATUS_CONTINUE;
+    }
+    ~StreamedJob() {
+        ippDelete(m_request);
+        httpClose(m_http);
+    }
+    bool Started() const { return m_started; }
+    // Sends a part of the document at once.
+    bool Send(const char* data, size_t size) {
+        bool sent = cupsWriteRequestData(m_http, data, size) == HTTP_STATUS_CONTINUE;
+        httpFlushWrite(m_http);
+        return sent;
+    }
+    // Sends the document's last chunk, without waiting for the answer.
+    void End() {
+        httpWrite2(m_http, "", 0);
+        httpFlushWrite(m_http);
+    }
+    // The job's id from the answer, or 0.
+    int JobId() {
+        ipp_t* response = cupsGetResponse(m_http, m_resource.c_str());
+        int id = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
+        ippDelete(response);
+        return id;
+    }
+
+private:
+    std::string m_resource;
+    http_t* m_http = nullptr;
+    ipp_t* m_request = nullptr;
+    bool m_started = false;
+};
 
 // A job whose document is still coming when the printer's job ends: it
 // prints once, after that job, and completes.
@@ -109,24 +156,14 @@ TEST(AppLoad, ADocumentStillComingWhenAJobEndsPrintsOnce) {
     ASSERT_GT(firstJob, 0);
 
     // The second document is sent in two parts; the first job ends between them.
-    http_t* http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
-    ASSERT_NE(http, nullptr);
-    ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, server.PrinterUri("Till").c_str());
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
-    ASSERT_EQ(cupsSendRequest(http, request, "/ipp/print/Till", CUPS_LENGTH_VARIABLE), HTTP_STATUS_CONTINUE);
+    StreamedJob streamed(server, "Till");
+    ASSERT_TRUE(streamed.Started());
     const std::string second = "SECOND\n" + std::string(200, 'b') + "\n";
-    ASSERT_EQ(cupsWriteRequestData(http, second.data(), 100), HTTP_STATUS_CONTINUE);
-    httpFlushWrite(http);
+    ASSERT_TRUE(streamed.Send(second.data(), 100));
     EXPECT_EQ(server.WaitJobDone("Till", firstJob), "completed");
     usleep(300000);
-    ASSERT_EQ(cupsWriteRequestData(http, second.data() + 100, second.size() - 100), HTTP_STATUS_CONTINUE);
-    ipp_t* response = cupsGetResponse(http, "/ipp/print/Till");
-    int secondJob = ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0);
-    ippDelete(request);
-    ippDelete(response);
-    httpClose(http);
+    ASSERT_TRUE(streamed.Send(second.data() + 100, second.size() - 100));
+    int secondJob = streamed.JobId();
     ASSERT_GT(secondJob, 0) << cupsLastErrorString();
 
     EXPECT_EQ(server.WaitJobDone("Till", secondJob, 20), "completed") << server.Log();
@@ -151,35 +188,15 @@ TEST(AppLoad, DocumentsComingInTogetherPrintOnceEach) {
     std::vector<int> ids;
     for (int r = 0; r < kRounds; ++r) {
         // Every document is sent but for its last chunk; then all end at once.
-        std::vector<http_t*> https;
-        std::vector<ipp_t*> requests;
+        std::vector<std::unique_ptr<StreamedJob>> jobs;
         for (int c = 0; c < kTogether; ++c) {
-            http_t* http = httpConnect2("localhost", server.Port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1,
-                                        30000, nullptr);
-            ASSERT_NE(http, nullptr);
-            ipp_t* request = ippNewRequest(IPP_OP_PRINT_JOB);
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                         server.PrinterUri("Till").c_str());
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "tester");
-            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, "text/plain");
-            ASSERT_EQ(cupsSendRequest(http, request, "/ipp/print/Till", CUPS_LENGTH_VARIABLE), HTTP_STATUS_CONTINUE);
+            jobs.push_back(std::make_unique<StreamedJob>(server, "Till"));
+            ASSERT_TRUE(jobs.back()->Started());
             const std::string doc = "JOB " + std::to_string(r) + "-" + std::to_string(c) + "\n";
-            ASSERT_EQ(cupsWriteRequestData(http, doc.data(), doc.size()), HTTP_STATUS_CONTINUE);
-            httpFlushWrite(http);
-            https.push_back(http);
-            requests.push_back(request);
+            ASSERT_TRUE(jobs.back()->Send(doc.data(), doc.size()));
         }
-        for (http_t* http : https) {
-            httpWrite2(http, "", 0);
-            httpFlushWrite(http);
-        }
-        for (size_t c = 0; c < https.size(); ++c) {
-            ipp_t* response = cupsGetResponse(https[c], "/ipp/print/Till");
-            ids.push_back(ippGetInteger(ippFindAttribute(response, "job-id", IPP_TAG_INTEGER), 0));
-            ippDelete(response);
-            ippDelete(requests[c]);
-            httpClose(https[c]);
-        }
+        for (auto& job : jobs) job->End();
+        for (auto& job : jobs) ids.push_back(job->JobId());
         for (int id : ids) EXPECT_EQ(server.WaitJobDone("Till", id, 30), "completed") << "job " << id;
         ids.clear();
     }
